@@ -1,0 +1,28 @@
+#include "app/process.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/stdin_watcher.h"
+
+namespace quillmate {
+
+std::shared_ptr<Dictation>& session = *new std::shared_ptr<Dictation>();
+
+void runProcess(int argc, char** argv, Platform& platform, MainQueue& mainQueue,
+                ProcessSettings settings) {
+  session = std::make_shared<Dictation>(SessionContext{
+      platform, mainQueue, std::vector<std::string>(argv, argv + argc), settings.gracePeriod});
+  // A host that closed our standard output must not kill us with SIGPIPE: a failed write is
+  // just a dropped line, and the process still ends with its own exit status.
+  std::signal(SIGPIPE, SIG_IGN);
+  mainQueue.postAfter(settings.sessionCap, [] { session->finish(); });
+  startStdinWatcher(mainQueue);
+  session->start();
+  mainQueue.run();
+  std::abort();  // not reached: the main queue never gives the thread back
+}
+
+}  // namespace quillmate

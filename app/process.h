@@ -1,0 +1,28 @@
+// Process entry and lifetime, shared by every executable of the helper.
+#pragma once
+
+#include <chrono>
+#include <memory>
+
+#include "platform/main_queue.h"
+#include "platform/platform.h"
+#include "session/dictation.h"
+
+namespace quillmate {
+
+// The one session of the process: assigned once, first thing at process entry, and never
+// cleared. Never destroyed either, so that exiting from inside the main queue cannot tear the
+// session down under work that is still running.
+extern std::shared_ptr<Dictation>& session;
+
+struct ProcessSettings {
+  std::chrono::milliseconds sessionCap{60000};
+  std::chrono::milliseconds gracePeriod{1000};
+};
+
+// Constructs the session, arms the session cap, starts the stdin watcher, starts the session
+// and gives the main thread to the main queue. The process ends only inside `complete`.
+[[noreturn]] void runProcess(int argc, char** argv, Platform& platform, MainQueue& mainQueue,
+                             ProcessSettings settings = {});
+
+}  // namespace quillmate

@@ -1,0 +1,125 @@
+// The speech and audio operations the session relies on, under the platform's own names.
+// Every implementation (scripted, Linux, macOS) gives exactly what each comment promises.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quillmate {
+
+// A platform error, reduced to what reaches the user.
+struct Error {
+  std::string localizedDescription;  // a user-readable text
+};
+
+struct AudioFormat {
+  double sampleRate = 0.0;    // frames per second; may be 0, negative or NaN when unusable
+  uint32_t channelCount = 0;  // 0 when there is no input
+};
+
+enum class SampleType { float32, int16 };
+
+// One buffer of captured audio, interleaved. Valid only for the duration of the tap call.
+struct AudioPCMBuffer {
+  AudioFormat format;
+  SampleType sampleType = SampleType::float32;
+  const void* data = nullptr;
+  uint32_t frameLength = 0;
+};
+
+struct AudioTime {
+  int64_t sampleTime = 0;
+};
+
+struct Transcription {
+  std::string formattedString;
+};
+
+struct RecognitionResult {
+  Transcription bestTranscription;  // the best transcript so far
+  bool isFinal = false;             // no further result follows
+};
+
+// The identifier of a locale, or the user's current locale when absent.
+struct Locale {
+  std::optional<std::string> identifier;
+};
+
+enum class MediaType { audio };
+
+// Called on any thread, any number of times, with a result, an error, both or neither.
+using ResultHandler = std::function<void(std::optional<RecognitionResult>, std::optional<Error>)>;
+
+// Called on the audio thread with each captured buffer.
+using TapBlock = std::function<void(const AudioPCMBuffer&, const AudioTime&)>;
+
+class RecognitionRequest {
+ public:
+  virtual ~RecognitionRequest() = default;
+  virtual void setRequiresOnDeviceRecognition(bool required) = 0;
+  virtual void setShouldReportPartialResults(bool report) = 0;
+  virtual void setTaskHint(int64_t hint) = 0;
+  // Safe on the audio thread while recognition runs: it neither allocates nor waits on a lock.
+  virtual void appendAudioPCMBuffer(const AudioPCMBuffer& buffer) = 0;
+  // No more audio comes; the task may still deliver a final result or an error. Harmless twice.
+  virtual void endAudio() = 0;
+};
+
+class RecognitionTask {
+ public:
+  virtual ~RecognitionTask() = default;
+  // Recognition stops; harmless on a task that has already finished or failed.
+  virtual void cancel() = 0;
+};
+
+class SpeechRecognizer {
+ public:
+  virtual ~SpeechRecognizer() = default;
+  virtual bool isAvailable() = 0;
+  virtual bool supportsOnDeviceRecognition() = 0;
+  // Starts recognising the request at once and returns the task.
+  virtual std::shared_ptr<RecognitionTask> recognitionTask(
+      std::shared_ptr<RecognitionRequest> request, ResultHandler handler) = 0;
+};
+
+class InputNode {
+ public:
+  virtual ~InputNode() = default;
+  virtual AudioFormat outputFormat(int bus) = 0;
+  // From the start of the engine on, `block` receives every captured buffer on the audio thread.
+  virtual void installTap(int bus, uint32_t bufferSize, AudioFormat format, TapBlock block) = 0;
+  // The tap is gone: once this returns, its block is not called again.
+  virtual void removeTap(int bus) = 0;
+};
+
+class AudioEngine {
+ public:
+  virtual ~AudioEngine() = default;
+  virtual InputNode& inputNode() = 0;
+  virtual void prepare() = 0;
+  // Starts capture, or gives back why it could not.
+  virtual std::optional<Error> start() = 0;
+  // Capture stops; harmless on an engine that never started or has already stopped.
+  virtual void stop() = 0;
+};
+
+// Where the session gets its platform objects and permissions from.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  virtual std::shared_ptr<AudioEngine> makeAudioEngine() = 0;
+  // The recognizer for the locale, or null when the platform has none for it.
+  virtual std::shared_ptr<SpeechRecognizer> makeSpeechRecognizer(const Locale& locale) = 0;
+  virtual std::shared_ptr<RecognitionRequest> makeRecognitionRequest() = 0;
+  // Raw status without a prompt: 0 not determined, 1 restricted, 2 denied, 3 authorized.
+  virtual int64_t authorizationStatusForMediaType(MediaType type) = 0;
+  // `answer` is called once, on any thread, with whether access was granted.
+  virtual void requestAccessForMediaType(MediaType type, std::function<void(bool)> answer) = 0;
+  // `answer` is called once, on any thread, with the raw speech status; 3 is authorized.
+  virtual void requestAuthorization(std::function<void(int64_t)> answer) = 0;
+};
+
+}  // namespace quillmate

@@ -1,0 +1,127 @@
+#include "platform/scripted/scenario.h"
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+namespace quillmate::scripted {
+namespace {
+
+using nlohmann::json;
+
+// The scenario reader reports the first wrong key through this exception, caught below.
+struct Invalid {
+  std::string what;
+};
+
+const json* member(const json& object, const char* key) {
+  auto found = object.find(key);
+  return found == object.end() ? nullptr : &*found;
+}
+
+const json& objectAt(const json& object, const char* key) {
+  static const json empty = json::object();
+  const json* value = member(object, key);
+  if (!value) return empty;
+  if (!value->is_object()) throw Invalid{std::string("\"") + key + "\" must be an object"};
+  return *value;
+}
+
+bool boolean(const json& object, const char* key, bool fallback) {
+  const json* value = member(object, key);
+  if (!value) return fallback;
+  if (!value->is_boolean()) throw Invalid{std::string("\"") + key + "\" must be true or false"};
+  return value->get<bool>();
+}
+
+int64_t integer(const json& object, const char* key, int64_t fallback) {
+  const json* value = member(object, key);
+  if (!value) return fallback;
+  if (!value->is_number_integer()) throw Invalid{std::string("\"") + key + "\" must be an integer"};
+  return value->get<int64_t>();
+}
+
+std::chrono::milliseconds milliseconds(const json& object, const char* key,
+                                       std::chrono::milliseconds fallback) {
+  int64_t value = integer(object, key, fallback.count());
+  if (value < 0) throw Invalid{std::string("\"") + key + "\" must not be negative"};
+  return std::chrono::milliseconds(value);
+}
+
+std::optional<std::string> optionalText(const json& object, const char* key) {
+  const json* value = member(object, key);
+  if (!value || value->is_null()) return std::nullopt;
+  if (!value->is_string()) throw Invalid{std::string("\"") + key + "\" must be a string or null"};
+  return value->get<std::string>();
+}
+
+Permission permission(const json& object, Permission fallback) {
+  fallback.status = integer(object, "status", fallback.status);
+  fallback.granted = boolean(object, "granted", fallback.granted);
+  fallback.answerAfter = milliseconds(object, "answerAfterMs", fallback.answerAfter);
+  return fallback;
+}
+
+double sampleRate(const json& input, double fallback) {
+  const json* value = member(input, "sampleRate");
+  if (!value) return fallback;
+  if (value->is_number()) return value->get<double>();
+  if (value->is_string() && value->get<std::string>() == "nan") return std::nan("");
+  throw Invalid{"\"sampleRate\" must be a number or \"nan\""};
+}
+
+ScriptedResult result(const json& entry) {
+  if (!entry.is_object()) throw Invalid{"each entry of \"results\" must be an object"};
+  ScriptedResult scripted;
+  bool afterTask = member(entry, "afterMs") != nullptr;
+  bool afterEnd = member(entry, "afterEndAudioMs") != nullptr;
+  if (afterTask == afterEnd) {
+    throw Invalid{"each result needs exactly one of \"afterMs\" and \"afterEndAudioMs\""};
+  }
+  scripted.from = afterTask ? ScriptedResult::From::taskCreated : ScriptedResult::From::audioEnded;
+  scripted.after = milliseconds(entry, afterTask ? "afterMs" : "afterEndAudioMs", {});
+  if (auto transcript = optionalText(entry, "transcript")) {
+    scripted.result = RecognitionResult{{*transcript}, boolean(entry, "isFinal", false)};
+  } else if (member(entry, "isFinal")) {
+    throw Invalid{"\"isFinal\" needs a \"transcript\""};
+  }
+  if (auto description = optionalText(entry, "error")) scripted.error = Error{*description};
+  return scripted;
+}
+
+Scenario scenario(const json& root) {
+  if (!root.is_object()) throw Invalid{"the scenario must be a JSON object"};
+  Scenario parsed;
+  const json& recognizer = objectAt(root, "recognizer");
+  parsed.recognizerExists = boolean(recognizer, "exists", parsed.recognizerExists);
+  parsed.available = boolean(recognizer, "available", parsed.available);
+  parsed.onDevice = boolean(recognizer, "onDevice", parsed.onDevice);
+  parsed.microphone = permission(objectAt(root, "microphone"), parsed.microphone);
+  parsed.speech = permission(objectAt(root, "speech"), parsed.speech);
+  const json& input = objectAt(root, "input");
+  parsed.input.sampleRate = sampleRate(input, parsed.input.sampleRate);
+  int64_t channels = integer(input, "channelCount", parsed.input.channelCount);
+  if (channels < 0 || channels > UINT32_MAX) throw Invalid{"\"channelCount\" is out of range"};
+  parsed.input.channelCount = static_cast<uint32_t>(channels);
+  parsed.engineStartError = optionalText(root, "engineStartError");
+  if (const json* results = member(root, "results")) {
+    if (!results->is_array()) throw Invalid{"\"results\" must be an array"};
+    for (const json& entry : *results) parsed.results.push_back(result(entry));
+  }
+  parsed.cap = milliseconds(root, "capMs", parsed.cap);
+  parsed.grace = milliseconds(root, "graceMs", parsed.grace);
+  return parsed;
+}
+
+}  // namespace
+
+std::variant<Scenario, std::string> parseScenario(const std::string& text) {
+  json root = json::parse(text, nullptr, false);
+  if (root.is_discarded()) return std::string("the scenario is not valid JSON");
+  try {
+    return scenario(root);
+  } catch (const Invalid& invalid) {
+    return invalid.what;
+  }
+}
+
+}  // namespace quillmate::scripted

@@ -1,0 +1,62 @@
+// The one dictation session of the process and its operations.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/main_queue.h"
+#include "platform/platform.h"
+
+namespace quillmate {
+
+// What the process hands its session: the platform, the main queue, the command line and how
+// the process ends. Tests replace each of them.
+struct SessionContext {
+  Platform& platform;
+  MainQueue& mainQueue;
+  std::vector<std::string> arguments;  // the command line, the program's own name first
+  std::chrono::milliseconds gracePeriod{1000};
+  std::function<void(int)> exitProcess = [](int status) { std::exit(status); };
+};
+
+// Lives on the main queue: every read and write of its fields happens there. Platform callbacks
+// copy what they are given and post it to the main queue; no lock guards these fields.
+class Dictation : public std::enable_shared_from_this<Dictation> {
+ public:
+  explicit Dictation(SessionContext context);
+
+  // Start-up: the availability check, "starting" and the permission sequence.
+  void start();
+  void authorizeSpeech();
+  // Capture and recognition: the request, the task, the tap and the engine.
+  void listen();
+  // The graceful stop: capture stops and the task gets the grace period for its final result.
+  void finish(std::optional<std::string> error = std::nullopt);
+  // The terminal stop: tears down, writes the final line and ends the process. Acts once.
+  void complete(std::optional<std::string> error = std::nullopt);
+
+  std::shared_ptr<AudioEngine> engine;
+  std::shared_ptr<SpeechRecognizer> recognizer;
+  std::shared_ptr<RecognitionRequest> request;
+  std::shared_ptr<RecognitionTask> recognition;
+  bool tapped = false;
+  bool ended = false;
+  bool finishing = false;
+  std::string text;
+
+ private:
+  void microphoneAccessAnswered(bool granted);
+  void speechAuthorizationAnswered(int64_t status);
+  void recognitionDelivered(const std::optional<RecognitionResult>& result,
+                            const std::optional<Error>& error);
+
+  SessionContext context;
+};
+
+}  // namespace quillmate
