@@ -1,0 +1,38 @@
+# The helper's everyday commands. `make test` is the one the README and CI use.
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build test test-asan test-tsan format-check ci clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	cmake -S . -B build $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+# Installs what is missing, configures, builds and runs the whole suite, slow tests included.
+test: build
+	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+# The suite again under AddressSanitizer with UndefinedBehaviorSanitizer, then ThreadSanitizer.
+# The slow test only waits out the real session cap and is left to `make test`.
+test-asan: deps
+	cmake -S . -B build-asan -DQUILLMATE_SANITIZE=address,undefined $(CMAKE_FLAGS)
+	cmake --build build-asan -j $(JOBS)
+	ctest --test-dir build-asan --output-on-failure -j $(JOBS) -LE slow
+
+test-tsan: deps
+	cmake -S . -B build-tsan -DQUILLMATE_SANITIZE=thread $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS)
+	ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -LE slow
+
+format-check: deps
+	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
+
+ci: format-check test test-asan test-tsan
+
+clean:
+	rm -rf build build-asan build-tsan

@@ -1,0 +1,129 @@
+"""Runs a helper executable the way a host does: pipes on all three streams, status lines read
+as they arrive, standard input closed to stop it."""
+
+import json
+import os
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+BIN = os.environ.get("QUILLMATE_BIN", "build/bin")
+FINAL = ("done", "error")
+
+
+class Host:
+    def __init__(self, executable, arguments=(), scenario=None, stdin=subprocess.PIPE,
+                 call_log=False):
+        self.env = dict(os.environ)
+        self.scenario_file = None
+        if scenario is not None:
+            self.scenario_file = tempfile.NamedTemporaryFile("w", suffix=".json", delete=False)
+            json.dump(scenario, self.scenario_file)
+            self.scenario_file.close()
+            self.env["QUILLMATE_SCENARIO"] = self.scenario_file.name
+        self.call_log = None
+        if call_log:
+            self.call_log = tempfile.NamedTemporaryFile("w", suffix=".log", delete=False).name
+            self.env["QUILLMATE_CALL_LOG"] = self.call_log
+        self.started = time.monotonic()
+        self.process = subprocess.Popen(
+            [os.path.join(BIN, executable), *arguments], stdin=stdin, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, env=self.env)
+        self.lines = []  # (seconds since start, raw line)
+        self.arrived = threading.Condition()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for raw in self.process.stdout:
+            with self.arrived:
+                self.lines.append((time.monotonic() - self.started, raw))
+                self.arrived.notify_all()
+        with self.arrived:
+            self.arrived.notify_all()
+
+    def wait_for_line(self, predicate, timeout=10):
+        """Waits until a line whose parsed object satisfies predicate has arrived."""
+        deadline = time.monotonic() + timeout
+        with self.arrived:
+            while True:
+                for _, raw in self.lines:
+                    try:
+                        if predicate(json.loads(raw)):
+                            return
+                    except ValueError:
+                        pass
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise AssertionError(f"no such line within {timeout}s: {self.lines}")
+                self.arrived.wait(left)
+
+    def write(self, data):
+        self.process.stdin.write(data)
+        self.process.stdin.flush()
+
+    def close_stdin(self):
+        self.closed_stdin_at = time.monotonic() - self.started
+        self.process.stdin.close()
+
+    def finish(self, timeout=30):
+        """Waits for the process to exit; gives (status lines as objects, exit status)."""
+        status = self.process.wait(timeout=timeout)
+        self.reader.join(timeout)
+        self.process.stdout.close()
+        self.stderr = self.process.stderr.read()
+        self.process.stderr.close()
+        if self.process.stdin and not self.process.stdin.closed:
+            try:
+                self.process.stdin.close()
+            except BrokenPipeError:
+                pass
+        if self.scenario_file:
+            os.unlink(self.scenario_file.name)
+        return [json.loads(raw) for _, raw in self.lines], status
+
+    def calls(self):
+        with open(self.call_log) as log:
+            calls = log.read().splitlines()
+        os.unlink(self.call_log)
+        return calls
+
+    def time_of(self, status):
+        return next(at for at, raw in self.lines if json.loads(raw)["status"] == status)
+
+
+class ProtocolTestCase(unittest.TestCase):
+    def assertProtocol(self, host, lines, exit_status):
+        """The host's invariants: every line is a status line, "starting" first when present,
+        the empty "listening" before any transcript, exactly one final line and it is the last,
+        an exit status that matches it, and nothing on standard error."""
+        for _, raw in host.lines:
+            self.assertTrue(raw.endswith(b"\n") and not raw.endswith(b"\r\n"), raw)
+            self.assertEqual(raw.count(b"\n"), 1, raw)
+            line = json.loads(raw)
+            self.assertEqual(sorted(line), ["error", "status", "transcript"], raw)
+            self.assertTrue(all(isinstance(value, str) for value in line.values()), raw)
+        statuses = [line["status"] for line in lines]
+        if "starting" in statuses:
+            self.assertEqual(statuses.index("starting"), 0, statuses)
+            self.assertEqual(statuses.count("starting"), 1, statuses)
+        listening = [line for line in lines if line["status"] == "listening"]
+        if any(line["transcript"] for line in listening):
+            self.assertEqual(listening[0]["transcript"], "", statuses)
+        self.assertEqual(sum(status in FINAL for status in statuses), 1, statuses)
+        self.assertIn(statuses[-1], FINAL, statuses)
+        self.assertEqual(exit_status, 0 if statuses[-1] == "done" else 1)
+        self.assertEqual(host.stderr, b"")
+
+    def run_host(self, *arguments, scenario=None, close_after=None, timeout=30, **options):
+        """Starts a host, optionally closes standard input after `close_after` seconds, and
+        gives the host, its lines and its exit status, after checking the protocol."""
+        host = Host(*arguments, scenario=scenario, **options)
+        if close_after is not None:
+            time.sleep(close_after)
+            host.close_stdin()
+        lines, status = host.finish(timeout)
+        self.assertProtocol(host, lines, status)
+        return host, lines, status

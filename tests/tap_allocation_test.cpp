@@ -1,0 +1,103 @@
+// The tap runs on the audio thread, where an allocation can stall capture: it must append each
+// buffer to the request and do nothing else. This test replaces the global allocator to count
+// allocations, so it is built without the sanitizers, which replace it themselves.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "platform/scripted/virtual_main_queue.h"
+#include "session/dictation.h"
+
+namespace {
+
+std::atomic<long> allocations{0};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* memory = std::malloc(size ? size : 1)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+
+namespace quillmate {
+namespace {
+
+// Keeps the tap that the session installs so the test can call it as the audio thread would.
+class TapKeeper final : public InputNode, public AudioEngine {
+ public:
+  AudioFormat outputFormat(int) override { return {48000.0, 2}; }
+  void installTap(int, uint32_t, AudioFormat, TapBlock block) override { tap = std::move(block); }
+  void removeTap(int) override {}
+  InputNode& inputNode() override { return *this; }
+  void prepare() override {}
+  std::optional<Error> start() override { return std::nullopt; }
+  void stop() override {}
+  TapBlock tap;
+};
+
+class CountingRequest final : public RecognitionRequest {
+ public:
+  void setRequiresOnDeviceRecognition(bool) override {}
+  void setShouldReportPartialResults(bool) override {}
+  void setTaskHint(int64_t) override {}
+  void appendAudioPCMBuffer(const AudioPCMBuffer& buffer) override { frames += buffer.frameLength; }
+  void endAudio() override {}
+  uint64_t frames = 0;
+};
+
+class Task final : public RecognitionTask {
+ public:
+  void cancel() override {}
+};
+
+class Recognizer final : public SpeechRecognizer {
+ public:
+  bool isAvailable() override { return true; }
+  bool supportsOnDeviceRecognition() override { return true; }
+  std::shared_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest>,
+                                                   ResultHandler) override {
+    return std::make_shared<Task>();
+  }
+};
+
+class TestPlatform final : public Platform {
+ public:
+  std::shared_ptr<AudioEngine> makeAudioEngine() override { return engine; }
+  std::shared_ptr<SpeechRecognizer> makeSpeechRecognizer(const Locale&) override {
+    return std::make_shared<Recognizer>();
+  }
+  std::shared_ptr<RecognitionRequest> makeRecognitionRequest() override { return request; }
+  int64_t authorizationStatusForMediaType(MediaType) override { return 3; }
+  void requestAccessForMediaType(MediaType, std::function<void(bool)>) override {}
+  void requestAuthorization(std::function<void(int64_t)>) override {}
+  std::shared_ptr<TapKeeper> engine = std::make_shared<TapKeeper>();
+  std::shared_ptr<CountingRequest> request = std::make_shared<CountingRequest>();
+};
+
+TEST(Tap, AppendsEachBufferWithoutAllocating) {
+  TestPlatform platform;
+  scripted::VirtualMainQueue queue;
+  auto session = std::make_shared<Dictation>(
+      SessionContext{platform, queue, {"quillmate-dictate"}, std::chrono::seconds(1), [](int) {}});
+  ::testing::internal::CaptureStdout();
+  session->listen();
+  ::testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(platform.engine->tap);
+
+  float samples[1024 * 2] = {};
+  AudioPCMBuffer buffer{{48000.0, 2}, SampleType::float32, samples, 1024};
+  long before = allocations.load();
+  for (int i = 0; i < 100; ++i) platform.engine->tap(buffer, AudioTime{i * 1024});
+  EXPECT_EQ(allocations.load() - before, 0);
+  EXPECT_EQ(platform.request->frames, 100u * 1024);
+  // The tap keeps the request alive, not the session.
+  EXPECT_EQ(session.use_count(), 1);
+}
+
+}  // namespace
+}  // namespace quillmate
