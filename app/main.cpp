@@ -5,7 +5,7 @@
 
 int main(int argc, char** argv) {
   // Both live as long as the process, which ends only by exiting from the main queue.
-  auto* platform = new quillmate::linux_platform::LinuxPlatform();
+  auto* platform = new quillmate::linux_platform::LinuxPlatform(QUILLMATE_MODEL_ROOT);
   auto* mainQueue = new quillmate::AsioMainQueue();
   quillmate::runProcess(argc, argv, *platform, *mainQueue);
 }

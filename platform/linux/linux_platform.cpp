@@ -1,54 +1,41 @@
 #include "platform/linux/linux_platform.h"
 
+#include <err.h>
+
 #include <thread>
+
+#include "platform/linux/locale_model.h"
+#include "platform/linux/pulse_engine.h"
+#include "platform/linux/sphinx_recognizer.h"
 
 namespace quillmate::linux_platform {
 namespace {
 
 constexpr int64_t kAuthorized = 3;
 
-// No recognizer is installed yet, so no session gets as far as the microphone: this input has
-// no format, and the engine never captures.
-class NoInput final : public InputNode {
- public:
-  AudioFormat outputFormat(int) override { return {}; }
-  void installTap(int, uint32_t, AudioFormat, TapBlock) override {}
-  void removeTap(int) override {}
-};
-
-class Engine final : public AudioEngine {
- public:
-  InputNode& inputNode() override { return input; }
-  void prepare() override {}
-  std::optional<Error> start() override { return Error{"No audio input is available."}; }
-  void stop() override {}
-
- private:
-  NoInput input;
-};
-
-class Request final : public RecognitionRequest {
- public:
-  void setRequiresOnDeviceRecognition(bool) override {}
-  void setShouldReportPartialResults(bool) override {}
-  void setTaskHint(int64_t) override {}
-  void appendAudioPCMBuffer(const AudioPCMBuffer&) override {}
-  void endAudio() override {}
-};
-
 }  // namespace
 
-std::shared_ptr<AudioEngine> LinuxPlatform::makeAudioEngine() { return std::make_shared<Engine>(); }
+LinuxPlatform::LinuxPlatform(std::string modelRoot) : modelRoot(std::move(modelRoot)) {
+  // The decoder would otherwise log to standard error, which the helper never writes.
+  err_set_logfp(nullptr);
+}
 
-std::shared_ptr<SpeechRecognizer> LinuxPlatform::makeSpeechRecognizer(const Locale&) {
-  return nullptr;
+std::shared_ptr<AudioEngine> LinuxPlatform::makeAudioEngine() {
+  return std::make_shared<PulseEngine>();
+}
+
+std::shared_ptr<SpeechRecognizer> LinuxPlatform::makeSpeechRecognizer(const Locale& locale) {
+  auto folder = modelFolderFor(locale.identifier.value_or(currentLocaleIdentifier()));
+  if (!folder) return nullptr;
+  return makeSphinxRecognizer(ModelFiles::in(modelRoot + "/" + *folder));
 }
 
 std::shared_ptr<RecognitionRequest> LinuxPlatform::makeRecognitionRequest() {
-  return std::make_shared<Request>();
+  return makeSphinxRequest();
 }
 
-// Linux desktops keep no consent record for the microphone or for speech recognition.
+// Linux desktops keep no consent record for the microphone or for speech recognition, so both
+// read as authorized; the answer still comes from another thread, as a platform's would.
 int64_t LinuxPlatform::authorizationStatusForMediaType(MediaType) { return kAuthorized; }
 
 void LinuxPlatform::requestAccessForMediaType(MediaType, std::function<void(bool)> answer) {
