@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test test-asan test-tsan format-check ci clean
+.PHONY: all deps build demo test test-asan test-tsan format-check ci clean
 
 all: build
 
@@ -12,6 +12,10 @@ deps:
 build: deps
 	cmake -S . -B build $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS)
+
+# A real dictation: a private audio server, recorded speech, the status lines as they arrive.
+demo: build
+	scripts/demo
 
 # Installs what is missing, configures, builds and runs the whole suite, slow tests included.
 test: build

@@ -15,8 +15,8 @@ FINAL = ("done", "error")
 
 class Host:
     def __init__(self, executable, arguments=(), scenario=None, stdin=subprocess.PIPE,
-                 call_log=False):
-        self.env = dict(os.environ)
+                 call_log=False, env=None):
+        self.env = dict(os.environ, **(env or {}))
         self.scenario_file = None
         if scenario is not None:
             self.scenario_file = tempfile.NamedTemporaryFile("w", suffix=".json", delete=False)

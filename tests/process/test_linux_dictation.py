@@ -1,0 +1,84 @@
+"""quillmate-dictate end to end: a private audio server, real recorded speech, and the product
+run as a host runs it."""
+
+import signal
+import time
+import unittest
+
+from audio_server import GO_FORWARD, AudioServer
+from host import Host, ProtocolTestCase
+
+PRODUCT = "quillmate-dictate"
+NO_INPUT = "No microphone input is available."
+UNAVAILABLE = ("On-device speech recognition is unavailable for your current language. "
+               "Enable a supported speech language in macOS Settings.")
+
+
+def line(status, transcript="", error=""):
+    return {"status": status, "transcript": transcript, "error": error}
+
+
+class RealDictation(ProtocolTestCase):
+    def setUp(self):
+        self.server = AudioServer()
+
+    def tearDown(self):
+        self.server.stop()
+
+    def test_spoken_sentence_becomes_the_final_transcript(self):
+        host = Host(PRODUCT, ["en-US"], env=self.server.env)
+        host.wait_for_line(lambda l: l["status"] == "listening")
+        self.server.play(GO_FORWARD)
+        time.sleep(0.3)
+        host.close_stdin()
+        lines, status = host.finish()
+        self.assertProtocol(host, lines, status)
+        self.assertEqual(lines[:2], [line("starting"), line("listening")])
+        self.assertEqual(lines[-2:], [line("listening", "go forward ten meters"),
+                                      line("done", "go forward ten meters")])
+        partials = [l["transcript"] for l in lines[2:-2]]
+        self.assertTrue(partials and all(partials), partials)
+        # The final result arrives well inside the grace period.
+        self.assertLess(host.time_of("done") - host.closed_stdin_at, 0.9)
+
+    def test_the_server_killed_mid_session(self):
+        host = Host(PRODUCT, ["en-US"], env=self.server.env)
+        host.wait_for_line(lambda l: l["status"] == "listening")
+        player = self.server.play(GO_FORWARD, wait=False)
+        host.wait_for_line(lambda l: l["transcript"] != "" and l["status"] == "listening", 20)
+        self.server.signal(signal.SIGKILL)
+        player.wait(timeout=10)
+        time.sleep(0.3)
+        host.close_stdin()
+        lines, status = host.finish()
+        self.assertProtocol(host, lines, status)
+        self.assertEqual(lines[-1]["status"], "done")
+        self.assertEqual(lines[-1]["transcript"], lines[-2]["transcript"])
+        self.assertTrue(lines[-1]["transcript"].startswith("go"), lines)
+
+    def test_a_hung_server_does_not_wedge_the_helper(self):
+        self.server.signal(signal.SIGSTOP)
+        host = Host(PRODUCT, ["en-US"], env=self.server.env)
+        lines, status = host.finish(timeout=30)
+        self.assertProtocol(host, lines, status)
+        self.assertEqual(lines, [line("starting"), line("error", "", NO_INPUT)])
+        self.assertLess(host.time_of("error"), 10)
+
+
+class WithoutAServer(ProtocolTestCase):
+    def test_no_server_at_all(self):
+        _, lines, _ = self.run_host(PRODUCT, ["en-US"],
+                                    env={"PULSE_SERVER": "unix:/nonexistent/quillmate/native"})
+        self.assertEqual(lines, [line("starting"), line("error", "", NO_INPUT)])
+
+    def test_locales_without_a_model_give_the_unavailable_message_alone(self):
+        for locale in ["fr-FR", "en-GB", "", "../../../../etc/passwd", "en/../en-us",
+                       "en-US" + "x" * 10000]:
+            with self.subTest(locale=locale[:40]):
+                _, lines, status = self.run_host(PRODUCT, [locale])
+                self.assertEqual(lines, [line("error", "", UNAVAILABLE)])
+                self.assertEqual(status, 1)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,152 @@
+// Recognition on the machine, without an audio server: recorded speech appended the way a tap
+// appends it, in the formats capture can deliver.
+#include "platform/linux/sphinx_recognizer.h"
+
+#include <gtest/gtest.h>
+#include <samplerate.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace quillmate::linux_platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kModel = std::string(QUILLMATE_MODEL_ROOT) + "/en-us";
+const char* kGoForward = "/usr/share/pocketsphinx/test/data/goforward.raw";
+
+std::vector<float> speech() {
+  std::ifstream file(kGoForward, std::ios::binary);
+  std::vector<int16_t> raw((std::istreambuf_iterator<char>(file)), {});
+  std::vector<char> bytes(raw.begin(), raw.end());
+  std::vector<float> samples(bytes.size() / 2);
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    int16_t value = static_cast<int16_t>((static_cast<uint8_t>(bytes[2 * i + 1]) << 8) |
+                                         static_cast<uint8_t>(bytes[2 * i]));
+    samples[i] = value / 32768.0f;
+  }
+  return samples;
+}
+
+// Collects what the task reports, from the task's own thread.
+struct Results {
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::vector<std::string> partials;
+  std::optional<std::string> final;
+  std::optional<std::string> error;
+  int calls = 0;
+
+  ResultHandler handler() {
+    return [this](std::optional<RecognitionResult> result, std::optional<Error> failure) {
+      std::lock_guard lock(mutex);
+      ++calls;
+      if (failure) error = failure->localizedDescription;
+      if (result && result->isFinal) final = result->bestTranscription.formattedString;
+      if (result && !result->isFinal) partials.push_back(result->bestTranscription.formattedString);
+      arrived.notify_all();
+    };
+  }
+
+  bool waitForEnd(std::chrono::seconds limit) {
+    std::unique_lock lock(mutex);
+    return arrived.wait_for(lock, limit, [this] { return final || error; });
+  }
+};
+
+// Appends `mono` 16 kHz speech as `rate` Hz audio with `channels` channels and the given
+// sample type, in 1024-frame buffers.
+void append(RecognitionRequest& request, const std::vector<float>& mono, double rate,
+            uint32_t channels, SampleType type) {
+  std::vector<float> resampled(static_cast<std::size_t>(mono.size() * rate / 16000.0) + 64);
+  SRC_DATA data{};
+  data.data_in = mono.data();
+  data.input_frames = static_cast<long>(mono.size());
+  data.data_out = resampled.data();
+  data.output_frames = static_cast<long>(resampled.size());
+  data.src_ratio = rate / 16000.0;
+  ASSERT_EQ(src_simple(&data, SRC_SINC_MEDIUM_QUALITY, 1), 0);
+  resampled.resize(static_cast<std::size_t>(data.output_frames_gen));
+  std::vector<float> floats;
+  std::vector<int16_t> integers;
+  for (float sample : resampled) {
+    for (uint32_t channel = 0; channel < channels; ++channel) {
+      floats.push_back(sample);
+      integers.push_back(static_cast<int16_t>(sample * 32767.0f));
+    }
+  }
+  for (std::size_t frame = 0; frame < resampled.size(); frame += 1024) {
+    uint32_t frames = static_cast<uint32_t>(std::min<std::size_t>(1024, resampled.size() - frame));
+    const void* at = type == SampleType::float32
+                         ? static_cast<const void*>(floats.data() + frame * channels)
+                         : static_cast<const void*>(integers.data() + frame * channels);
+    request.appendAudioPCMBuffer(AudioPCMBuffer{{rate, channels}, type, at, frames});
+  }
+}
+
+TEST(SphinxRecognizer, RecognisesSpeechInEveryCaptureFormat) {
+  const struct {
+    double rate;
+    uint32_t channels;
+    SampleType type;
+  } formats[] = {
+      {16000, 1, SampleType::int16},
+      {48000, 2, SampleType::float32},
+      {44100, 1, SampleType::float32},
+      {8000, 1, SampleType::int16},
+  };
+  std::vector<float> mono = speech();
+  ASSERT_GT(mono.size(), 16000u);
+  for (const auto& format : formats) {
+    SCOPED_TRACE(::testing::Message() << format.rate << " Hz x" << format.channels);
+    auto recognizer = makeSphinxRecognizer(ModelFiles::in(kModel));
+    ASSERT_TRUE(recognizer->isAvailable());
+    EXPECT_TRUE(recognizer->supportsOnDeviceRecognition());
+    auto request = makeSphinxRequest();
+    Results results;
+    auto task = recognizer->recognitionTask(request, results.handler());
+    append(*request, mono, format.rate, format.channels, format.type);
+    request->endAudio();
+    ASSERT_TRUE(results.waitForEnd(30s));
+    EXPECT_EQ(results.error, std::nullopt);
+    if (format.rate >= 16000) {
+      EXPECT_EQ(results.final, "go forward ten meters");
+    }
+    EXPECT_FALSE(results.final->empty());
+    EXPECT_FALSE(results.partials.empty());
+    task->cancel();
+  }
+}
+
+TEST(SphinxRecognizer, CancelStopsTheTaskWithoutAnotherResult) {
+  auto recognizer = makeSphinxRecognizer(ModelFiles::in(kModel));
+  auto request = makeSphinxRequest();
+  Results results;
+  auto task = recognizer->recognitionTask(request, results.handler());
+  append(*request, speech(), 16000, 1, SampleType::int16);
+  task->cancel();
+  task->cancel();  // harmless twice
+  request->endAudio();
+  std::this_thread::sleep_for(1500ms);
+  std::lock_guard lock(results.mutex);
+  EXPECT_EQ(results.final, std::nullopt);
+  EXPECT_EQ(results.error, std::nullopt);
+}
+
+TEST(SphinxRecognizer, AMissingModelIsUnavailableAndFailsReadably) {
+  auto recognizer = makeSphinxRecognizer(ModelFiles::in("/nonexistent/model"));
+  EXPECT_FALSE(recognizer->isAvailable());
+  auto request = makeSphinxRequest();
+  Results results;
+  auto task = recognizer->recognitionTask(request, results.handler());
+  ASSERT_TRUE(results.waitForEnd(30s));
+  EXPECT_EQ(results.error, "The speech model could not be loaded.");
+}
+
+}  // namespace
+}  // namespace quillmate::linux_platform
