@@ -31,7 +31,8 @@ test-asan: deps
 test-tsan: deps
 	cmake -S . -B build-tsan -DQUILLMATE_SANITIZE=thread $(CMAKE_FLAGS)
 	cmake --build build-tsan -j $(JOBS)
-	ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -LE slow
+	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp" \
+	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -LE slow
 
 format-check: deps
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
