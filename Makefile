@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build demo test test-asan test-tsan format-check ci clean
+.PHONY: all deps build demo bench test test-asan test-tsan format-check ci clean
 
 all: build
 
@@ -16,6 +16,10 @@ build: deps
 # A real dictation: a private audio server, recorded speech, the status lines as they arrive.
 demo: build
 	scripts/demo
+
+# The helper beside pocketsphinx_continuous on the same recordings; prints a Markdown table.
+bench: build
+	bench/compare.py
 
 # Installs what is missing, configures, builds and runs the whole suite, slow tests included.
 test: build

@@ -12,7 +12,8 @@ namespace quillmate::linux_platform {
 class SampleRing {
  public:
   explicit SampleRing(std::size_t capacity)
-      : capacity(capacity), samples(std::make_unique<int16_t[]>(capacity)) {}
+      // Left uninitialised, so that only the pages audio reaches become resident.
+      : capacity(capacity), samples(new int16_t[capacity]) {}
 
   // Producer only. Keeps what fits; the rest is counted in `dropped`.
   void push(const int16_t* from, std::size_t count) {

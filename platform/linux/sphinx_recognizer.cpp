@@ -1,7 +1,7 @@
 #include "platform/linux/sphinx_recognizer.h"
 
 #include <pocketsphinx.h>
-#include <samplerate.h>
+#include <speex/speex_resampler.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "platform/linux/sample_ring.h"
@@ -18,22 +19,26 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr double kModelRate = 16000.0;
-// Everything a session can capture before its cap, with room to spare, even if the decoder
-// has not read a single sample yet.
-constexpr std::size_t kRingSamples = static_cast<std::size_t>(kModelRate) * 75;
-// Frames converted per step on the audio thread, and the room for their converted samples.
-constexpr std::size_t kStepFrames = 1024;
-constexpr std::size_t kConvertedRoom = 8192;
-constexpr std::size_t kDecodeSamples = 2048;  // 128 ms of audio between hypotheses
+constexpr uint32_t kModelRate = 16000;
+// The ring holds everything a session can capture before its cap, with room to spare, even if
+// the decoder has not read a single sample yet: 75 seconds at rates up to 192 kHz. Only the
+// pages that audio reaches are ever touched.
+constexpr uint32_t kMostRate = 192000;
+constexpr std::size_t kRingSamples = std::size_t{kMostRate} * 75;
+constexpr std::size_t kMixFrames = 1024;      // frames mixed per step on the audio thread
+constexpr std::size_t kDecodeSamples = 2048;  // 128 ms of 16 kHz audio between hypotheses
 constexpr auto kIdleWait = 10ms;
 
 using Decoder = std::shared_ptr<ps_decoder_t>;
 
 Decoder loadDecoder(const ModelFiles& model) {
-  cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(),
-                                 "-lm", model.languageModel.c_str(), "-dict",
-                                 model.dictionary.c_str(), "-logfn", "/dev/null", nullptr);
+  // No flat-lexicon second pass: it re-decodes the whole utterance at its end, which takes
+  // seconds for a long dictation and would outlast the grace period, for no gain in accuracy
+  // on dictated speech.
+  cmd_ln_t* config =
+      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm",
+                  model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-fwdflat", "no",
+                  "-logfn", "/dev/null", nullptr);
   if (!config) return nullptr;
   ps_decoder_t* decoder = ps_init(config);
   cmd_ln_free_r(config);  // the decoder keeps its own reference
@@ -63,32 +68,29 @@ struct ModelLoad {
 
 class SphinxRequest final : public RecognitionRequest {
  public:
-  SphinxRequest()
-      : ring(kRingSamples),
-        converter(src_new(SRC_SINC_FASTEST, 1, &converterError), src_delete),
-        mono(kStepFrames),
-        converted(kConvertedRoom),
-        samples(kConvertedRoom) {}
+  SphinxRequest() : ring(kRingSamples), mono(kMixFrames) {}
 
   // The model always recognises; nothing here changes what it does.
   void setRequiresOnDeviceRecognition(bool) override {}
   void setShouldReportPartialResults(bool) override {}
   void setTaskHint(int64_t) override {}
 
-  // On the audio thread: mixes to mono, converts to 16 kHz in fixed buffers and hands the
-  // samples to the decoder through the ring. No allocation, no lock.
+  // On the audio thread: mixes to 16-bit mono in a fixed buffer and hands it to the decoder's
+  // thread through the ring, which converts the rate there. No allocation, no lock.
   void appendAudioPCMBuffer(const AudioPCMBuffer& buffer) override {
     const uint32_t channels = buffer.format.channelCount;
-    const double ratio = kModelRate / buffer.format.sampleRate;
-    if (!converter || !buffer.data || channels == 0 || !src_is_valid_ratio(ratio)) return;
-    // Small enough that the converted samples always fit their room.
-    const std::size_t step = std::clamp<std::size_t>(
-        static_cast<std::size_t>((kConvertedRoom - 16) / std::ceil(ratio)), 1, kStepFrames);
+    const double rate = std::round(buffer.format.sampleRate);
+    if (!buffer.data || channels == 0 || !(rate >= 1.0 && rate <= kMostRate)) return;
+    uint32_t expected = 0;
+    uint32_t wanted = static_cast<uint32_t>(rate);
+    // A tap's buffers keep one format; audio in another rate would be decoded at the wrong
+    // speed, so it is left out.
+    if (!inputRate.compare_exchange_strong(expected, wanted) && expected != wanted) return;
     for (uint32_t done = 0; done < buffer.frameLength;) {
       const uint32_t frames =
-          static_cast<uint32_t>(std::min<std::size_t>(step, buffer.frameLength - done));
+          static_cast<uint32_t>(std::min<std::size_t>(kMixFrames, buffer.frameLength - done));
       mix(buffer, done, frames);
-      convert(frames, ratio);
+      ring.push(mono.data(), frames);
       done += frames;
     }
   }
@@ -96,6 +98,7 @@ class SphinxRequest final : public RecognitionRequest {
   void endAudio() override { audioEnded.store(true, std::memory_order_release); }
 
   SampleRing ring;
+  std::atomic<uint32_t> inputRate{0};  // set by the first buffer appended
   std::atomic<bool> audioEnded{false};
 
  private:
@@ -109,35 +112,46 @@ class SphinxRequest final : public RecognitionRequest {
                    ? static_cast<const float*>(buffer.data)[at + channel]
                    : static_cast<const int16_t*>(buffer.data)[at + channel] / 32768.0f;
       }
-      mono[frame] = sum / static_cast<float>(channels);
+      float clamped = std::clamp(sum / static_cast<float>(channels), -1.0f, 1.0f);
+      mono[frame] = static_cast<int16_t>(std::lround(clamped * 32767.0f));
     }
   }
 
-  void convert(uint32_t frames, double ratio) {
-    SRC_DATA data{};
-    data.data_in = mono.data();
-    data.input_frames = frames;
-    while (data.input_frames > 0) {
-      data.data_out = converted.data();
-      data.output_frames = static_cast<long>(converted.size());
-      data.src_ratio = ratio;
-      if (src_process(converter.get(), &data) != 0) return;
-      for (long i = 0; i < data.output_frames_gen; ++i) {
-        float clamped = std::clamp(converted[i], -1.0f, 1.0f);
-        samples[i] = static_cast<int16_t>(std::lround(clamped * 32767.0f));
-      }
-      ring.push(samples.data(), static_cast<std::size_t>(data.output_frames_gen));
-      if (data.input_frames_used == 0 && data.output_frames_gen == 0) return;
-      data.data_in += data.input_frames_used;
-      data.input_frames -= data.input_frames_used;
+  std::vector<int16_t> mono;
+};
+
+// Turns the captured rate into the model's 16 kHz, on the decoder's thread.
+class RateConverter {
+ public:
+  explicit RateConverter(uint32_t inputRate)
+      : state(inputRate == kModelRate
+                  ? nullptr
+                  : speex_resampler_init(1, inputRate, kModelRate, SPEEX_RESAMPLER_QUALITY_DEFAULT,
+                                         &error),
+              speex_resampler_destroy),
+        output(kDecodeSamples * 2 + 64) {}
+
+  // The 16 kHz samples for `count` input samples.
+  std::pair<const int16_t*, std::size_t> convert(const int16_t* input, std::size_t count) {
+    if (!state) return {input, count};
+    converted.clear();
+    while (count > 0) {
+      spx_uint32_t taken = static_cast<spx_uint32_t>(count);
+      spx_uint32_t made = static_cast<spx_uint32_t>(output.size());
+      speex_resampler_process_int(state.get(), 0, input, &taken, output.data(), &made);
+      converted.insert(converted.end(), output.begin(), output.begin() + made);
+      if (taken == 0 && made == 0) break;
+      input += taken;
+      count -= taken;
     }
+    return {converted.data(), converted.size()};
   }
 
-  int converterError = 0;
-  std::unique_ptr<SRC_STATE, SRC_STATE* (*)(SRC_STATE*)> converter;
-  std::vector<float> mono;
-  std::vector<float> converted;
-  std::vector<int16_t> samples;
+ private:
+  int error = 0;
+  std::unique_ptr<SpeexResamplerState, void (*)(SpeexResamplerState*)> state;
+  std::vector<int16_t> output;
+  std::vector<int16_t> converted;
 };
 
 // What the task's worker shares with the task: the worker never touches the task itself, so
@@ -180,6 +194,7 @@ void decode(std::shared_ptr<Recognition> recognition) {
   if (!decoder) return fail(*recognition, "The speech model could not be loaded.");
   if (ps_start_utt(decoder.get()) < 0) return fail(*recognition, "Recognition could not start.");
   std::vector<int16_t> chunk(kDecodeSamples);
+  std::optional<RateConverter> converter;
   std::string reported;
   SphinxRequest& request = *recognition->request;
   for (;;) {
@@ -188,7 +203,9 @@ void decode(std::shared_ptr<Recognition> recognition) {
     bool ended = request.audioEnded.load(std::memory_order_acquire);
     std::size_t count = request.ring.pop(chunk.data(), chunk.size());
     if (count > 0) {
-      if (ps_process_raw(decoder.get(), chunk.data(), count, FALSE, FALSE) < 0) {
+      if (!converter) converter.emplace(request.inputRate.load());
+      auto [samples, converted] = converter->convert(chunk.data(), count);
+      if (ps_process_raw(decoder.get(), samples, converted, FALSE, FALSE) < 0) {
         return fail(*recognition, "Recognition failed while decoding audio.");
       }
       std::string text = hypothesis(decoder.get());

@@ -23,8 +23,8 @@ struct ModelFiles {
 // thread of its own, so that the load overlaps start-up instead of delaying "listening".
 std::shared_ptr<SpeechRecognizer> makeSphinxRecognizer(ModelFiles model);
 
-// A request that turns what the tap appends (any rate, any channels, float or 16-bit samples)
-// into the 16 kHz mono audio the model needs, without allocating or waiting.
+// A request that takes what the tap appends (any rate, any channels, float or 16-bit samples)
+// without allocating or waiting; its task turns it into the 16 kHz mono audio the model needs.
 std::shared_ptr<RecognitionRequest> makeSphinxRequest();
 
 }  // namespace quillmate::linux_platform
