@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build demo bench test test-asan test-tsan format-check ci clean
+.PHONY: all deps build demo bench fuzz test test-asan test-tsan format-check ci clean
 
 all: build
 
@@ -38,10 +38,20 @@ test-tsan: deps
 	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp" \
 	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -LE slow
 
+# The status-line writer under libFuzzer for FUZZ_SECONDS, from the corpus in fuzz/corpus.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DQUILLMATE_FUZZ=ON -DBUILD_TESTING=OFF \
+	  -DQUILLMATE_SANITIZE=address,undefined $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS) --target status_line_fuzzer
+	mkdir -p build-fuzz/corpus
+	build-fuzz/fuzz/status_line_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=20000 \
+	  -print_final_stats=1 build-fuzz/corpus fuzz/corpus
+
 format-check: deps
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
 
-ci: format-check test test-asan test-tsan
+ci: format-check test test-asan test-tsan fuzz
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

@@ -11,6 +11,7 @@ SessionHarness::SessionHarness(scripted::Scenario scenario, std::vector<std::str
       SessionContext{platform, queue, std::move(arguments), 1000ms, [this](int status) {
                        if (exits.empty()) endedAt = now();
                        exits.push_back(status);
+                       if (exitHook) exitHook();
                      }});
 }
 

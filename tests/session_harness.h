@@ -37,6 +37,7 @@ class SessionHarness {
   std::shared_ptr<Dictation> session;
   std::vector<int> exits;                 // every exit status the session asked for
   std::chrono::milliseconds endedAt{-1};  // virtual time of the first exit
+  std::function<void()> exitHook;         // runs at every exit, after it is recorded
 
  private:
   bool capturing = true;

@@ -25,7 +25,7 @@ std::shared_ptr<AudioEngine> LinuxPlatform::makeAudioEngine() {
 }
 
 std::shared_ptr<SpeechRecognizer> LinuxPlatform::makeSpeechRecognizer(const Locale& locale) {
-  auto folder = modelFolderFor(locale.identifier.value_or(currentLocaleIdentifier()));
+  auto folder = modelFolderFor(locale.identifier ? *locale.identifier : currentLocaleIdentifier());
   if (!folder) return nullptr;
   return makeSphinxRecognizer(ModelFiles::in(modelRoot + "/" + *folder));
 }

@@ -2,6 +2,7 @@
 
 #include <pocketsphinx.h>
 #include <speex/speex_resampler.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -266,12 +267,24 @@ ModelFiles ModelFiles::in(const std::string& folder) {
   return {folder + "/en-us", folder + "/en-us.lm.bin", folder + "/cmudict-en-us.dict"};
 }
 
+namespace {
+
+// The decoder's library ends the whole process when it cannot read a file it was given (a
+// folder where a file should be, say), so each one is checked here first.
+bool readableFile(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+         access(path.c_str(), R_OK) == 0;
+}
+
+}  // namespace
+
 bool ModelFiles::readable() const {
   for (const char* file : {"mdef", "means", "variances", "transition_matrices", "sendump",
                            "feat.params", "noisedict"}) {
-    if (access((acousticModel + "/" + file).c_str(), R_OK) != 0) return false;
+    if (!readableFile(acousticModel + "/" + file)) return false;
   }
-  return access(languageModel.c_str(), R_OK) == 0 && access(dictionary.c_str(), R_OK) == 0;
+  return readableFile(languageModel) && readableFile(dictionary);
 }
 
 std::shared_ptr<SpeechRecognizer> makeSphinxRecognizer(ModelFiles model) {

@@ -1,0 +1,182 @@
+"""Faults a desktop can throw at the helper, on the product executable (and the scripted one
+for a flood of results): the host's promises must hold through each."""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+from audio_server import GO_FORWARD, SCRIPT, AudioServer
+from host import BIN, Host, ProtocolTestCase
+
+PRODUCT = "quillmate-dictate"
+MODEL_ROOT = os.environ.get("QUILLMATE_MODEL_ROOT", "/usr/share/pocketsphinx/model")
+UNAVAILABLE = ("On-device speech recognition is unavailable for your current language. "
+               "Enable a supported speech language in macOS Settings.")
+MODEL_FAILED = "On-device dictation: The speech model could not be loaded."
+
+
+def line(status, transcript="", error=""):
+    return {"status": status, "transcript": transcript, "error": error}
+
+
+class HostFaults(ProtocolTestCase):
+    def setUp(self):
+        self.server = AudioServer()
+
+    def tearDown(self):
+        self.server.stop()
+
+    def test_host_closes_standard_output_then_standard_input(self):
+        process = subprocess.Popen([os.path.join(BIN, PRODUCT), "en-US"], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   env=dict(os.environ, **self.server.env))
+        self.assertEqual(json.loads(process.stdout.readline())["status"], "starting")
+        process.stdout.close()
+        self.server.play(GO_FORWARD)  # results keep coming; every line meets a closed pipe
+        process.stdin.close()
+        self.assertEqual(process.wait(timeout=10), 0)
+        self.assertEqual(process.stderr.read(), b"")
+        process.stderr.close()
+
+    def test_standard_input_that_fails_instead_of_ending(self):
+        # Reading a directory fails with EISDIR: the host can no longer reach the helper.
+        directory = os.open(tempfile.gettempdir(), os.O_RDONLY)
+        try:
+            _, lines, status = self.run_host(PRODUCT, ["en-US"], stdin=directory,
+                                             env=self.server.env)
+        finally:
+            os.close(directory)
+        self.assertEqual((lines[0], lines[-1], status), (line("starting"), line("done"), 0))
+
+    def test_the_server_restarted_mid_session(self):
+        host = Host(PRODUCT, ["en-US"], env=self.server.env)
+        host.wait_for_line(lambda l: l["status"] == "listening")
+        self.server.play(GO_FORWARD)
+        host.wait_for_line(lambda l: l["transcript"].startswith("go"), 20)
+        subprocess.run([SCRIPT, "stop", self.server.dir], check=True)
+        time.sleep(0.2)
+        subprocess.run([SCRIPT, "start", self.server.dir], check=True)
+        with open(os.path.join(self.server.dir, "server.pid")) as pid:
+            self.server.pid = int(pid.read())
+        self.server.play(GO_FORWARD)
+        host.close_stdin()
+        lines, status = host.finish()
+        self.assertProtocol(host, lines, status)
+        self.assertEqual(lines[-1]["status"], "done")
+        self.assertTrue(lines[-1]["transcript"].startswith("go"), lines[-1])
+
+
+@unittest.skipUnless(shutil.which("unshare") and os.geteuid() == 0,
+                     "needs root and unshare to put a broken model in place")
+class BrokenModel(ProtocolTestCase):
+    """The model folder swapped, for the helper alone, through a private mount namespace."""
+
+    def setUp(self):
+        self.server = AudioServer()
+        self.model = tempfile.mkdtemp(prefix="quillmate-model-")
+
+    def tearDown(self):
+        self.server.stop()
+        shutil.rmtree(self.model, ignore_errors=True)
+
+    def dictate(self, arrange, user=None):
+        shutil.rmtree(self.model)
+        shutil.copytree(os.path.join(MODEL_ROOT, "en-us"), self.model)
+        os.chmod(self.model, 0o755)
+        arrange(self.model)
+        helper = [os.path.join(BIN, PRODUCT), "en-US"]
+        if user:  # root reads any file; an ordinary user meets the file's permissions
+            # A copy the user can run, wherever the build folder is.
+            shutil.copy(helper[0], os.path.join(self.model, PRODUCT))
+            helper[0] = os.path.join(self.model, PRODUCT)
+            helper = ["setpriv", f"--reuid={user}", "--regid=nogroup", "--clear-groups"] + helper
+        wrapped = ["unshare", "-m", "sh", "-c",
+                   f'mount --bind "$0" "{MODEL_ROOT}/en-us" && exec "$@"', self.model] + helper
+        process = subprocess.Popen(wrapped, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=dict(os.environ, **self.server.env))
+        try:
+            process.wait(timeout=4)  # a broken model should end the session by itself
+        except subprocess.TimeoutExpired:
+            pass
+        out, err = process.communicate(timeout=10)  # closes standard input: the host stops
+        self.assertEqual(err, b"")
+        lines = [json.loads(raw) for raw in out.splitlines()]
+        self.assertEqual(process.returncode, 0 if lines[-1]["status"] == "done" else 1)
+        return lines
+
+    def test_model_folder_empty(self):
+        def empty(folder):
+            for name in os.listdir(folder):
+                path = os.path.join(folder, name)
+                shutil.rmtree(path) if os.path.isdir(path) else os.unlink(path)
+        self.assertEqual(self.dictate(empty), [line("error", "", UNAVAILABLE)])
+
+    def test_model_file_missing(self):
+        self.assertEqual(self.dictate(lambda f: os.unlink(f"{f}/en-us/means")),
+                         [line("error", "", UNAVAILABLE)])
+
+    def test_model_file_unreadable(self):
+        self.assertEqual(self.dictate(lambda f: os.chmod(f"{f}/en-us/means", 0), user="nobody"),
+                         [line("error", "", UNAVAILABLE)])
+
+    def test_model_file_replaced_by_a_folder(self):
+        def folder_instead(folder):
+            os.unlink(f"{folder}/en-us/mdef")
+            os.mkdir(f"{folder}/en-us/mdef")
+        self.assertEqual(self.dictate(folder_instead), [line("error", "", UNAVAILABLE)])
+
+    def test_model_files_truncated(self):
+        for name in ["en-us/mdef", "en-us/means", "en-us.lm.bin", "cmudict-en-us.dict"]:
+            with self.subTest(name):
+                def truncate(folder):
+                    with open(f"{folder}/{name}", "r+b") as file:
+                        file.truncate(100)
+                lines = self.dictate(truncate)
+                self.assertEqual(lines[:2], [line("starting"), line("listening")])
+                self.assertIn(lines[-1], [line("error", "", MODEL_FAILED), line("done")])
+
+
+class Flood(ProtocolTestCase):
+    def test_results_faster_than_the_host_reads_are_neither_lost_nor_reordered(self):
+        count = 20000
+        results = [{"afterMs": 0, "transcript": f"word {n} " + "x" * 40} for n in range(count)]
+        results.append({"afterMs": 1, "transcript": "the end", "isFinal": True})
+        host = Host("quillmate-dictate-scripted", ["en-US"], scenario={"results": results})
+        lines, status = host.finish(timeout=60)
+        self.assertProtocol(host, lines, status)
+        transcripts = [l["transcript"] for l in lines if l["status"] == "listening"]
+        self.assertEqual(transcripts, [""] + [r["transcript"] for r in results])
+        self.assertEqual(lines[-1], line("done", "the end"))
+
+
+@unittest.skipUnless(shutil.which("strace"), "needs strace")
+class HostileLocales(ProtocolTestCase):
+    def test_no_locale_argument_reaches_the_file_system(self):
+        for locale in ["../../../../../etc/passwd", "en-US/../../../etc", "en/../en-us",
+                       "x" * 10000, "en-\udcff\udcfe".encode("utf-8", "surrogateescape"), ""]:
+            with self.subTest(locale=locale[:30]):
+                trace = tempfile.NamedTemporaryFile(suffix=".strace", delete=False).name
+                process = subprocess.run(
+                    ["strace", "-f", "-qq", "-e", "trace=file", "-o", trace,
+                     os.path.join(BIN, PRODUCT), locale],
+                    stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
+                with open(trace, errors="replace") as log:
+                    # Every file call but the one that started the helper with the argument.
+                    paths = "".join(l for l in log if "execve(" not in l)
+                os.unlink(trace)
+                self.assertEqual(process.returncode, 1)
+                self.assertEqual(process.stderr, b"")
+                self.assertEqual([json.loads(l) for l in process.stdout.splitlines()],
+                                 [line("error", "", UNAVAILABLE)])
+                self.assertNotIn(MODEL_ROOT, paths)
+                self.assertNotIn("passwd", paths)
+                self.assertNotIn("/etc\"", paths)
+
+
+if __name__ == "__main__":
+    unittest.main()
