@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build demo bench fuzz test test-asan test-tsan format-check ci clean
+.PHONY: all deps build demo bench fuzz macos-check test test-asan test-tsan format-check ci clean
 
 all: build
 
@@ -48,10 +48,16 @@ fuzz: deps
 	build-fuzz/fuzz/status_line_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=20000 \
 	  -print_final_stats=1 build-fuzz/corpus fuzz/corpus
 
-format-check: deps
-	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
+# Compile-checks the macOS adapter against the declaration-only SDK shim beside the project.
+# It proves the Objective-C++ matches those declarations, nothing about how it runs.
+SHIM ?= ../shared/macos-sdk-shim
+macos-check: deps
+	SHIM_WERROR=1 $(SHIM)/check.sh -I$(CURDIR) $$(git ls-files '*.mm')
 
-ci: format-check test test-asan test-tsan fuzz
+format-check: deps
+	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h' '*.mm')
+
+ci: format-check macos-check test test-asan test-tsan fuzz
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

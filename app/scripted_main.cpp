@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/process.h"
-#include "platform/asio/asio_main_queue.h"
+#include "platform/product.h"
 #include "platform/scripted/scripted_platform.h"
 
 namespace {
@@ -41,6 +41,6 @@ int main(int argc, char** argv) {
   ProcessSettings settings{scenario.cap, scenario.grace};
   auto* platform = new scripted::ScriptedPlatform(scenario, scripted::realTimeDelivery(),
                                                   std::make_shared<scripted::CallLog>(logPath));
-  auto* mainQueue = new AsioMainQueue();
+  MainQueue* mainQueue = makeMainQueue().release();
   runProcess(argc, argv, *platform, *mainQueue, settings);
 }

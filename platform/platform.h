@@ -28,6 +28,9 @@ struct AudioPCMBuffer {
   SampleType sampleType = SampleType::float32;
   const void* data = nullptr;
   uint32_t frameLength = 0;
+  // The platform's own buffer object, where it has one (an AVAudioPCMBuffer on macOS), so that
+  // its request can take the buffer as it came, without a copy.
+  const void* native = nullptr;
 };
 
 struct AudioTime {

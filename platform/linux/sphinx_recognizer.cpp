@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -32,7 +33,17 @@ constexpr auto kIdleWait = 10ms;
 
 using Decoder = std::shared_ptr<ps_decoder_t>;
 
+// A binary language model ends with its vocabulary, each word ended by a NUL. The decoder's
+// library reads those words with strlen, past the end of its buffer when the file was cut short,
+// so a file that does not end with a NUL is refused before the library sees it.
+bool languageModelIsWhole(const std::string& path) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file || std::fseek(file.get(), -1, SEEK_END) != 0) return false;
+  return std::fgetc(file.get()) == 0;
+}
+
 Decoder loadDecoder(const ModelFiles& model) {
+  if (!languageModelIsWhole(model.languageModel)) return nullptr;
   // No flat-lexicon second pass: it re-decodes the whole utterance at its end, which takes
   // seconds for a long dictation and would outlast the grace period, for no gain in accuracy
   // on dictated speech.

@@ -1,0 +1,35 @@
+// The main queue on macOS: the Dispatch main queue, serviced by the main run loop.
+#include <CoreFoundation/CoreFoundation.h>
+#include <dispatch/dispatch.h>
+
+#include "platform/product.h"
+
+namespace quillmate {
+namespace {
+
+class DispatchMainQueue final : public MainQueue {
+ public:
+  void post(Work work) override {
+    dispatch_async(dispatch_get_main_queue(), ^{
+      work();
+    });
+  }
+
+  void postAfter(Duration delay, Work work) override {
+    // dispatch_time counts on the monotonic clock, from now.
+    int64_t nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(delay).count();
+    dispatch_after(dispatch_time(DISPATCH_TIME_NOW, nanoseconds), dispatch_get_main_queue(), ^{
+      work();
+    });
+  }
+
+  [[noreturn]] void run() override {
+    for (;;) CFRunLoopRun();
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<MainQueue> makeMainQueue() { return std::make_unique<DispatchMainQueue>(); }
+
+}  // namespace quillmate
