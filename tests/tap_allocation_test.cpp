@@ -1,6 +1,7 @@
 // The tap runs on the audio thread, where an allocation can stall capture: it must append each
-// buffer to the request and do nothing else. This test replaces the global allocator to count
-// allocations, so it is built without the sanitizers, which replace it themselves.
+// buffer to the request and do nothing else, and the request must take it without allocating. This
+// test replaces the global allocator to count allocations, so it is built without the sanitizers,
+// which replace it themselves.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,6 +9,9 @@
 #include <new>
 
 #include "platform/scripted/virtual_main_queue.h"
+#ifdef QUILLMATE_LINUX_PLATFORM
+#include "platform/linux/sphinx_recognizer.h"
+#endif
 #include "session/dictation.h"
 
 namespace {
@@ -98,6 +102,23 @@ TEST(Tap, AppendsEachBufferWithoutAllocating) {
   // The tap keeps the request alive, not the session.
   EXPECT_EQ(session.use_count(), 1);
 }
+
+#ifdef QUILLMATE_LINUX_PLATFORM
+TEST(Tap, TheLinuxRequestTakesBuffersWithoutAllocating) {
+  std::vector<float> stereo(1024 * 2, 0.25f);
+  std::vector<int16_t> mono(4096, 1000);
+  const AudioPCMBuffer buffers[] = {
+      {{48000.0, 2}, SampleType::float32, stereo.data(), 1024},
+      {{44100.0, 1}, SampleType::int16, mono.data(), 4096},  // longer than one mixing step
+  };
+  for (const AudioPCMBuffer& buffer : buffers) {
+    auto tapped = linux_platform::makeSphinxRequest();
+    long before = allocations.load();
+    for (int i = 0; i < 100; ++i) tapped->appendAudioPCMBuffer(buffer);
+    EXPECT_EQ(allocations.load() - before, 0);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace quillmate

@@ -75,6 +75,8 @@ std::optional<Error> PulseEngine::connect() {
   if (loop && loop->context && pa_context_get_state(loop->context) == PA_CONTEXT_READY) {
     return std::nullopt;
   }
+  // A server that went away leaves a dead connection; a stream on it goes first.
+  if (loop && stream) stop();
   loop = std::make_unique<Loop>();
   if (!loop->mainloop || pa_threaded_mainloop_start(loop->mainloop) < 0) {
     return Error{pa_strerror(PA_ERR_INTERNAL)};

@@ -12,6 +12,17 @@ import unittest
 BIN = os.environ.get("QUILLMATE_BIN", "build/bin")
 FINAL = ("done", "error")
 
+UNAVAILABLE = ("On-device speech recognition is unavailable for your current language. "
+               "Enable a supported speech language in macOS Settings.")
+MICROPHONE = "Allow Microphone access for Quillmate in System Settings \u2192 Privacy & Security."
+SPEECH = "Allow Speech Recognition for Quillmate in System Settings \u2192 Privacy & Security."
+NO_INPUT = "No microphone input is available."
+
+
+def line(status, transcript="", error=""):
+    """A status line as the host parses it."""
+    return {"status": status, "transcript": transcript, "error": error}
+
 
 class Host:
     def __init__(self, executable, arguments=(), scenario=None, stdin=subprocess.PIPE,

@@ -4,27 +4,20 @@ for a flood of results): the host's promises must hold through each."""
 import json
 import os
 import shutil
-import signal
 import subprocess
 import tempfile
 import time
 import unittest
 
 from audio_server import GO_FORWARD, SCRIPT, AudioServer
-from host import BIN, Host, ProtocolTestCase
+from host import BIN, UNAVAILABLE, Host, ProtocolTestCase, line
 
 PRODUCT = "quillmate-dictate"
 MODEL_ROOT = os.environ.get("QUILLMATE_MODEL_ROOT", "/usr/share/pocketsphinx/model")
-UNAVAILABLE = ("On-device speech recognition is unavailable for your current language. "
-               "Enable a supported speech language in macOS Settings.")
 MODEL_FAILED = "On-device dictation: The speech model could not be loaded."
 # The decoder's library leaks what it had loaded when a model fails to load, and LeakSanitizer
 # cannot run under strace; neither is about the helper's own memory, which the other tests cover.
 NO_LEAK_CHECK = {"ASAN_OPTIONS": "detect_leaks=0"}
-
-
-def line(status, transcript="", error=""):
-    return {"status": status, "transcript": transcript, "error": error}
 
 
 class HostFaults(ProtocolTestCase):

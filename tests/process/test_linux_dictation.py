@@ -6,16 +6,9 @@ import time
 import unittest
 
 from audio_server import GO_FORWARD, AudioServer
-from host import Host, ProtocolTestCase
+from host import NO_INPUT, UNAVAILABLE, Host, ProtocolTestCase, line
 
 PRODUCT = "quillmate-dictate"
-NO_INPUT = "No microphone input is available."
-UNAVAILABLE = ("On-device speech recognition is unavailable for your current language. "
-               "Enable a supported speech language in macOS Settings.")
-
-
-def line(status, transcript="", error=""):
-    return {"status": status, "transcript": transcript, "error": error}
 
 
 class RealDictation(ProtocolTestCase):

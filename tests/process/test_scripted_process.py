@@ -6,17 +6,9 @@ import subprocess
 import time
 import unittest
 
-from host import BIN, Host, ProtocolTestCase
+from host import BIN, MICROPHONE, SPEECH, UNAVAILABLE, Host, ProtocolTestCase, line
 
 SCRIPTED = "quillmate-dictate-scripted"
-UNAVAILABLE = ("On-device speech recognition is unavailable for your current language. "
-               "Enable a supported speech language in macOS Settings.")
-MICROPHONE = "Allow Microphone access for Quillmate in System Settings \u2192 Privacy & Security."
-SPEECH = "Allow Speech Recognition for Quillmate in System Settings \u2192 Privacy & Security."
-
-
-def line(status, transcript="", error=""):
-    return {"status": status, "transcript": transcript, "error": error}
 
 
 STARTING = line("starting")

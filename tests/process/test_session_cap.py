@@ -1,6 +1,5 @@
 """The real 60-second session cap: slow, and kept in CI."""
 
-import time
 import unittest
 
 from host import Host, ProtocolTestCase
