@@ -52,7 +52,7 @@ fuzz: deps
 # It proves the Objective-C++ matches those declarations, nothing about how it runs.
 SHIM ?= ../shared/macos-sdk-shim
 macos-check: deps
-	SHIM_WERROR=1 $(SHIM)/check.sh -I$(CURDIR) $$(git ls-files '*.mm')
+	SHIM_WERROR=1 bash $(SHIM)/check.sh -I$(CURDIR) $$(git ls-files '*.mm')
 
 format-check: deps
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h' '*.mm')
