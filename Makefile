@@ -57,7 +57,7 @@ macos-check: deps
 format-check: deps
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h' '*.mm')
 
-ci: format-check macos-check test test-asan test-tsan fuzz
+ci: test format-check macos-check test-asan test-tsan fuzz
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz
