@@ -1,23 +1,32 @@
-// The stdin watcher on Linux: a thread of its own at a lower priority.
 #include "app/stdin_watcher.h"
 
-#include <sys/resource.h>
 #include <unistd.h>
 
-#include <thread>
+#include <cerrno>
 
 #include "app/process.h"
-#include "app/read_to_end.h"
+#include "platform/product.h"
 
 namespace quillmate {
+namespace {
+
+void readToEnd() {
+  char discarded[4096];
+  for (;;) {
+    ssize_t count = read(STDIN_FILENO, discarded, sizeof discarded);
+    if (count > 0) continue;
+    if (count < 0 && errno == EINTR) continue;
+    return;
+  }
+}
+
+}  // namespace
 
 void startStdinWatcher(MainQueue& mainQueue) {
-  std::thread([&mainQueue] {
-    // Utility priority: the wait must never compete with the main thread.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
-    readStandardInputToEnd();
+  runInBackground([&mainQueue] {
+    readToEnd();
     mainQueue.post([] { session->finish(); });
-  }).detach();
+  });
 }
 
 }  // namespace quillmate

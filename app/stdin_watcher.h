@@ -4,8 +4,10 @@
 
 namespace quillmate {
 
-// Waits for the end of standard input on a background thread of low (utility) priority, then
-// posts `finish` with no error to the main queue, once.
+// Waits for the end of standard input in the background, discarding what it reads, then posts
+// `finish` with no error to the main queue, once. A read that is interrupted is retried; any
+// other read error counts as end-of-file, since the host can no longer reach the helper
+// through standard input.
 void startStdinWatcher(MainQueue& mainQueue);
 
 }  // namespace quillmate

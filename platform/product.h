@@ -1,8 +1,9 @@
-// The platform's own main queue and the product's platform: one implementation per operating
-// system (Asio and PulseAudio with pocketsphinx on Linux; Dispatch, Speech and AVFAudio on
+// The platform's own queues and the product's platform: one implementation per operating system
+// (Asio, a thread and PulseAudio with pocketsphinx on Linux; Dispatch, Speech and AVFAudio on
 // macOS). The build picks which.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "platform/main_queue.h"
@@ -11,6 +12,8 @@
 namespace quillmate {
 
 std::unique_ptr<MainQueue> makeMainQueue();
+// Runs `work` once, on a background thread of low (utility) priority, never the main thread.
+void runInBackground(std::function<void()> work);
 std::unique_ptr<Platform> makeProductPlatform();
 
 }  // namespace quillmate

@@ -1,4 +1,5 @@
-// The main queue on macOS: the Dispatch main queue, serviced by the main run loop.
+// The queues on macOS: the Dispatch main queue, serviced by the main run loop, and the global
+// queue of utility quality of service for background work.
 #include <CoreFoundation/CoreFoundation.h>
 #include <dispatch/dispatch.h>
 
@@ -31,5 +32,11 @@ class DispatchMainQueue final : public MainQueue {
 }  // namespace
 
 std::unique_ptr<MainQueue> makeMainQueue() { return std::make_unique<DispatchMainQueue>(); }
+
+void runInBackground(std::function<void()> work) {
+  dispatch_async(dispatch_get_global_queue(QOS_CLASS_UTILITY, 0), ^{
+    work();
+  });
+}
 
 }  // namespace quillmate
