@@ -2,7 +2,8 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build demo bench fuzz macos-check test test-asan test-tsan format-check ci clean
+.PHONY: all deps build demo bench fuzz macos-check test test-asan test-tsan test-static \
+	format-check ci clean
 
 all: build
 
@@ -38,6 +39,13 @@ test-tsan: deps
 	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp" \
 	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -LE slow
 
+# The helper with utf8proc linked in, as it ships on macOS: it must need no libutf8proc.so and
+# still write its status lines.
+test-static: deps
+	cmake -S . -B build-static -DQUILLMATE_STATIC_UTF8PROC=ON $(CMAKE_FLAGS)
+	cmake --build build-static -j $(JOBS) --target quillmate-dictate quillmate-dictate-scripted
+	ctest --test-dir build-static --output-on-failure -R 'process\.(linkage|scripted_process)'
+
 # The status-line writer under libFuzzer for FUZZ_SECONDS, from the corpus in fuzz/corpus.
 FUZZ_SECONDS ?= 60
 fuzz: deps
@@ -57,7 +65,7 @@ macos-check: deps
 format-check: deps
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h' '*.mm')
 
-ci: test format-check macos-check test-asan test-tsan fuzz
+ci: test format-check macos-check test-static test-asan test-tsan fuzz
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-static build-fuzz

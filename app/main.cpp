@@ -3,6 +3,7 @@
 #include "platform/product.h"
 
 int main(int argc, char** argv) {
+  quillmate::openStandardDescriptors();
   // Both live as long as the process, which ends only by exiting from the main queue.
   quillmate::Platform* platform = quillmate::makeProductPlatform().release();
   quillmate::MainQueue* mainQueue = quillmate::makeMainQueue().release();

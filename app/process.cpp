@@ -1,5 +1,9 @@
 #include "app/process.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <string>
@@ -10,6 +14,19 @@
 namespace quillmate {
 
 std::shared_ptr<Dictation>& session = *new std::shared_ptr<Dictation>();
+
+void openStandardDescriptors() {
+  for (int descriptor : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number is taken, and every lower one is open by now, so the file lands
+    // on `descriptor`. A closed standard input then reads as end-of-file: the host's stop.
+    int opened = open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != descriptor) {
+      dup2(opened, descriptor);
+      close(opened);
+    }
+  }
+}
 
 void runProcess(int argc, char** argv, Platform& platform, MainQueue& mainQueue,
                 ProcessSettings settings) {

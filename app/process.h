@@ -20,6 +20,11 @@ struct ProcessSettings {
   std::chrono::milliseconds gracePeriod{1000};
 };
 
+// Gives each standard descriptor (input, output, error) that the host left closed to
+// /dev/null. Called first thing at process entry: otherwise the first file the process opens
+// takes that number, and the stdin watcher would read, or status lines go into, that file.
+void openStandardDescriptors();
+
 // Constructs the session, arms the session cap, starts the stdin watcher, starts the session
 // and gives the main thread to the main queue. The process ends only inside `complete`.
 [[noreturn]] void runProcess(int argc, char** argv, Platform& platform, MainQueue& mainQueue,

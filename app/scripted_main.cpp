@@ -34,6 +34,7 @@ quillmate::scripted::Scenario loadScenario() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  quillmate::openStandardDescriptors();
   using namespace quillmate;
   scripted::Scenario scenario = loadScenario();
   std::optional<std::string> logPath;

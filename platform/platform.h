@@ -59,6 +59,11 @@ using ResultHandler = std::function<void(std::optional<RecognitionResult>, std::
 // Called on the audio thread with each captured buffer.
 using TapBlock = std::function<void(const AudioPCMBuffer&, const AudioTime&)>;
 
+// Called on any thread when capture that had started ends by itself: the input device changed
+// or went away, or the audio server died. It may come more than once, and even just after the
+// session stopped the engine itself.
+using CaptureEnded = std::function<void()>;
+
 class RecognitionRequest {
  public:
   virtual ~RecognitionRequest() = default;
@@ -103,8 +108,9 @@ class AudioEngine {
   virtual ~AudioEngine() = default;
   virtual InputNode& inputNode() = 0;
   virtual void prepare() = 0;
-  // Starts capture, or gives back why it could not.
-  virtual std::optional<Error> start() = 0;
+  // Starts capture, or gives back why it could not. Once capture has started, `ended` is called
+  // if it ends by itself.
+  virtual std::optional<Error> start(CaptureEnded ended) = 0;
   // Capture stops; harmless on an engine that never started or has already stopped.
   virtual void stop() = 0;
 };

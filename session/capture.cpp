@@ -50,7 +50,12 @@ void Dictation::listen() {
                    });
   tapped = true;
   engine->prepare();
-  if (auto failure = engine->start()) {
+  // Capture that ends by itself (a device change, a dead audio server) is a stop request like
+  // end-of-file: the words heard so far still reach the host, through the grace period.
+  auto captureEnded = [self = shared_from_this(), queue = &context.mainQueue] {
+    queue->post([self] { self->finish(); });
+  };
+  if (auto failure = engine->start(std::move(captureEnded))) {
     std::string message = std::string(messages::microphoneCouldNotStart);
     message += failure->localizedDescription;
     if (!ended) complete(std::move(message));

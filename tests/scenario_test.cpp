@@ -31,6 +31,7 @@ TEST(Scenario, ReadsEveryKey) {
     "speech": {"status": -5, "answerAfterMs": 10},
     "input": {"sampleRate": "nan", "channelCount": 2},
     "engineStartError": "busy",
+    "captureEndsAfterMs": [5, 9],
     "results": [{"afterMs": 5, "transcript": "go", "isFinal": true, "error": "late"},
                 {"afterEndAudioMs": 7}],
     "capMs": 900, "graceMs": 20})");
@@ -45,6 +46,8 @@ TEST(Scenario, ReadsEveryKey) {
   EXPECT_TRUE(std::isnan(s.input.sampleRate));
   EXPECT_EQ(s.input.channelCount, 2u);
   EXPECT_EQ(s.engineStartError, "busy");
+  EXPECT_EQ(s.captureEnds, (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(5),
+                                                                   std::chrono::milliseconds(9)}));
   ASSERT_EQ(s.results.size(), 2u);
   EXPECT_EQ(s.results[0].result->bestTranscription.formattedString, "go");
   EXPECT_TRUE(s.results[0].result->isFinal);
@@ -69,6 +72,8 @@ TEST(Scenario, NamesWhatIsWrong) {
        "each result needs exactly one of \"afterMs\" and \"afterEndAudioMs\""},
       {R"({"results": [{"afterMs": 1, "isFinal": true}]})", "\"isFinal\" needs a \"transcript\""},
       {R"({"capMs": -1})", "\"capMs\" must not be negative"},
+      {R"({"captureEndsAfterMs": [-1]})",
+       "each entry of \"captureEndsAfterMs\" must be a whole number of ms"},
   };
   for (const auto& c : cases) {
     auto parsed = parseScenario(c.json);

@@ -14,6 +14,12 @@ Scenario with(std::vector<scripted::ScriptedResult> results) {
   return scenario;
 }
 
+// Capture that ends by itself `at` each of these times after the engine started.
+Scenario endsCapture(Scenario scenario, std::vector<std::chrono::milliseconds> at) {
+  scenario.captureEnds = std::move(at);
+  return scenario;
+}
+
 Scenario microphoneNeverAnswers() {
   Scenario scenario;
   scenario.microphone.status = 0;
@@ -101,6 +107,41 @@ TEST(Shutdown, EveryRoadEndsWithOneFinalLineAtTheRightTime) {
        {kStarting, kListening, listening("go"), done("go")},
        0,
        61s},
+      {"capture ends by itself while listening: the graceful road, as at end of file",
+       endsCapture(with({partialAt(100ms, "go"), afterEnd(finalAt(300ms, "go forward"))}), {500ms}),
+       0ms,
+       60s,
+       {kStarting, kListening, listening("go"), listening("go forward"), done("go forward")},
+       0,
+       800ms},
+      {"capture ends by itself with nothing more to come: done after the grace period",
+       endsCapture(with({partialAt(100ms, "go")}), {500ms}),
+       0ms,
+       60s,
+       {kStarting, kListening, listening("go"), done("go")},
+       0,
+       1500ms},
+      {"capture ends by itself twice: the second is ignored and the deadline kept",
+       endsCapture(with({partialAt(100ms, "go")}), {500ms, 900ms}),
+       0ms,
+       60s,
+       {kStarting, kListening, listening("go"), done("go")},
+       0,
+       1500ms},
+      {"capture ends by itself during the grace period that end of file began",
+       endsCapture(with({partialAt(100ms, "go")}), {2500ms}),
+       2s,
+       60s,
+       {kStarting, kListening, listening("go"), done("go")},
+       0,
+       3s},
+      {"capture ends by itself after a final result ended the session",
+       endsCapture(with({finalAt(200ms, "go")}), {500ms}),
+       0ms,
+       60s,
+       {kStarting, kListening, listening("go"), done("go")},
+       0,
+       200ms},
       {"a recognition error while listening: the error line carries the latest transcript",
        with({partialAt(100ms, "go"), errorAt(200ms, "Speech stopped.")}),
        0ms,

@@ -39,7 +39,7 @@ class TapKeeper final : public InputNode, public AudioEngine {
   void removeTap(int) override {}
   InputNode& inputNode() override { return *this; }
   void prepare() override {}
-  std::optional<Error> start() override { return std::nullopt; }
+  std::optional<Error> start(CaptureEnded) override { return std::nullopt; }
   void stop() override {}
   TapBlock tap;
 };

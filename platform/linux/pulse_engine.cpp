@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace quillmate::linux_platform {
 namespace {
@@ -147,7 +148,7 @@ void PulseEngine::removeTap(int) {
   if (loop) pa_threaded_mainloop_unlock(loop->mainloop);
 }
 
-std::optional<Error> PulseEngine::start() {
+std::optional<Error> PulseEngine::start(CaptureEnded ended) {
   if (auto failure = connect()) return failure;
   AudioFormat format = tapFormat.channelCount ? tapFormat : sourceFormat;
   pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(format.sampleRate),
@@ -155,6 +156,7 @@ std::optional<Error> PulseEngine::start() {
   if (!pa_sample_spec_valid(&spec)) return Error{pa_strerror(PA_ERR_INVALID)};
   pa_threaded_mainloop_lock(loop->mainloop);
   if (stream) {
+    captureEnded = std::move(ended);
     pa_threaded_mainloop_unlock(loop->mainloop);
     return std::nullopt;
   }
@@ -165,8 +167,7 @@ std::optional<Error> PulseEngine::start() {
   if (!stream) {
     failure = Error{pa_strerror(pa_context_errno(loop->context))};
   } else {
-    pa_stream_set_state_callback(
-        stream, [](pa_stream*, void* mainloop) { Loop::signal(mainloop); }, loop->mainloop);
+    pa_stream_set_state_callback(stream, onStreamState, this);
     pa_stream_set_read_callback(stream, onRead, this);
     pa_buffer_attr attributes;
     std::memset(&attributes, 0xff, sizeof attributes);
@@ -183,7 +184,11 @@ std::optional<Error> PulseEngine::start() {
       failure = Error{pa_strerror(pa_context_errno(loop->context))};
     }
   }
-  if (failure) disconnectStream();
+  if (failure) {
+    disconnectStream();
+  } else {
+    captureEnded = std::move(ended);
+  }
   pa_threaded_mainloop_unlock(loop->mainloop);
   return failure;
 }
@@ -196,12 +201,24 @@ void PulseEngine::stop() {
 }
 
 void PulseEngine::disconnectStream() {
+  captureEnded = nullptr;
   if (!stream) return;
   pa_stream_set_read_callback(stream, nullptr, nullptr);
   pa_stream_set_state_callback(stream, nullptr, nullptr);
   pa_stream_disconnect(stream);
   pa_stream_unref(stream);
   stream = nullptr;
+}
+
+// On the loop's thread, with its lock held. A stream that fails or ends without our asking (the
+// server died, the source was removed) is capture that ended by itself; the session hears of it
+// once. Streams we disconnect ourselves lose this callback first.
+void PulseEngine::onStreamState(pa_stream* stream, void* self) {
+  auto* engine = static_cast<PulseEngine*>(self);
+  Loop::signal(engine->loop->mainloop);
+  pa_stream_state_t state = pa_stream_get_state(stream);
+  if (state != PA_STREAM_FAILED && state != PA_STREAM_TERMINATED) return;
+  if (CaptureEnded ended = std::exchange(engine->captureEnded, nullptr)) ended();
 }
 
 void PulseEngine::onRead(pa_stream* stream, std::size_t, void* self) {

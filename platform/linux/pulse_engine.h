@@ -19,7 +19,7 @@ class PulseEngine final : public AudioEngine, public InputNode {
 
   InputNode& inputNode() override { return *this; }
   void prepare() override {}
-  std::optional<Error> start() override;
+  std::optional<Error> start(CaptureEnded ended) override;
   void stop() override;
 
   // The default source's rate and channels, read without capturing; rate 0 and no channels
@@ -34,6 +34,7 @@ class PulseEngine final : public AudioEngine, public InputNode {
   void disconnectStream();
   void deliver(const float* frames, std::size_t count);
   static void onRead(pa_stream* stream, std::size_t bytes, void* engine);
+  static void onStreamState(pa_stream* stream, void* engine);
 
   std::unique_ptr<Loop> loop;
   std::string sourceName;
@@ -42,6 +43,7 @@ class PulseEngine final : public AudioEngine, public InputNode {
   // Touched only with the loop's lock held: by the capture thread's callbacks and by the
   // session's thread in installTap, removeTap, start and stop.
   TapBlock tap;
+  CaptureEnded captureEnded;  // set while a started stream runs; called once if it dies
   AudioFormat tapFormat;
   uint32_t tapFrames = 1024;
   std::vector<float> pending;

@@ -103,6 +103,15 @@ Scenario scenario(const json& root) {
   if (channels < 0 || channels > UINT32_MAX) throw Invalid{"\"channelCount\" is out of range"};
   parsed.input.channelCount = static_cast<uint32_t>(channels);
   parsed.engineStartError = optionalText(root, "engineStartError");
+  if (const json* ends = member(root, "captureEndsAfterMs")) {
+    if (!ends->is_array()) throw Invalid{"\"captureEndsAfterMs\" must be an array"};
+    for (const json& at : *ends) {
+      if (!at.is_number_integer() || at.get<int64_t>() < 0) {
+        throw Invalid{"each entry of \"captureEndsAfterMs\" must be a whole number of ms"};
+      }
+      parsed.captureEnds.emplace_back(at.get<int64_t>());
+    }
+  }
   if (const json* results = member(root, "results")) {
     if (!results->is_array()) throw Invalid{"\"results\" must be an array"};
     for (const json& entry : *results) parsed.results.push_back(result(entry));

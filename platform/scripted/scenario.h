@@ -36,6 +36,8 @@ struct Scenario {
   Permission speech;
   AudioFormat input{48000.0, 1};
   std::optional<std::string> engineStartError;
+  // When capture ends by itself, counted from each successful engine start.
+  std::vector<std::chrono::milliseconds> captureEnds;
   std::vector<ScriptedResult> results;
   std::chrono::milliseconds cap{60000};
   std::chrono::milliseconds grace{1000};

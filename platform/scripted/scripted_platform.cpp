@@ -126,8 +126,8 @@ class ScriptedInputNode final : public InputNode {
 
 class ScriptedEngine final : public AudioEngine {
  public:
-  ScriptedEngine(const Scenario& scenario, std::shared_ptr<CallLog> log)
-      : scenario(scenario), log(log), input(scenario.input, log) {}
+  ScriptedEngine(const Scenario& scenario, Delivery delivery, std::shared_ptr<CallLog> log)
+      : scenario(scenario), delivery(std::move(delivery)), log(log), input(scenario.input, log) {}
   ~ScriptedEngine() override { stopFeeding(); }
 
   InputNode& inputNode() override {
@@ -135,13 +135,14 @@ class ScriptedEngine final : public AudioEngine {
     return input;
   }
   void prepare() override { log->record("prepare"); }
-  std::optional<Error> start() override {
+  std::optional<Error> start(CaptureEnded ended) override {
     log->record("startAndReturnError");
     if (scenario.engineStartError) return Error{*scenario.engineStartError};
     if (!audioThread.joinable()) {
       running = true;
       audioThread = std::thread([this] { feed(); });
     }
+    for (auto after : scenario.captureEnds) delivery(after, ended);
     return std::nullopt;
   }
   void stop() override {
@@ -182,6 +183,7 @@ class ScriptedEngine final : public AudioEngine {
   }
 
   const Scenario& scenario;
+  Delivery delivery;
   std::shared_ptr<CallLog> log;
   ScriptedInputNode input;
   std::mutex runMutex;
@@ -210,7 +212,7 @@ ScriptedPlatform::ScriptedPlatform(Scenario scenario, Delivery delivery,
     : scenario(std::move(scenario)), delivery(std::move(delivery)), callLog(std::move(log)) {}
 
 std::shared_ptr<AudioEngine> ScriptedPlatform::makeAudioEngine() {
-  return std::make_shared<ScriptedEngine>(scenario, callLog);
+  return std::make_shared<ScriptedEngine>(scenario, delivery, callLog);
 }
 
 std::shared_ptr<SpeechRecognizer> ScriptedPlatform::makeSpeechRecognizer(const Locale& locale) {

@@ -134,6 +134,46 @@ class Dictation(ProtocolTestCase):
         os.unlink(scenario)
 
 
+class ClosedStandardDescriptors(ProtocolTestCase):
+    """A host that starts the helper with a standard descriptor closed (`<&-`, `>&-`, `2>&-`)."""
+
+    def launch(self, closed, scenario):
+        path = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"fds-{os.getpid()}.json")
+        with open(path, "w") as file:
+            json.dump(scenario, file)
+        self.addCleanup(os.unlink, path)
+        # Closed in the child alone, after its pipes are in place and before the helper runs.
+        process = subprocess.Popen(
+            [os.path.join(BIN, SCRIPTED), "en-US"], stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=lambda: os.close(closed),
+            env=dict(os.environ, QUILLMATE_SCENARIO=path))
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        started = time.monotonic()
+        return process, started
+
+    def test_closed_standard_input_is_the_stop_request(self):
+        process, started = self.launch(0, {"results": DICTATION[:2]})
+        out, err = process.communicate(timeout=30)
+        lines = [json.loads(raw) for raw in out.splitlines()]
+        self.assertEqual((lines[0], lines[-1], process.returncode, err),
+                         (STARTING, line("done", lines[-1]["transcript"]), 0, b""))
+        self.assertLess(time.monotonic() - started, 10, "a closed input must not wait for the cap")
+
+    def test_closed_standard_output_drops_the_lines(self):
+        process, _ = self.launch(1, {"results": DICTATION})
+        time.sleep(0.3)
+        _, err = process.communicate(timeout=10)
+        self.assertEqual((process.returncode, err), (0, b""))
+
+    def test_closed_standard_error_changes_nothing(self):
+        process, _ = self.launch(2, {"results": DICTATION})
+        time.sleep(0.3)
+        out, _ = process.communicate(timeout=10)
+        lines = [json.loads(raw) for raw in out.splitlines()]
+        self.assertEqual(lines[-1], line("done", "go forward ten meters"))
+        self.assertEqual(process.returncode, 0)
+
+
 class Harness(ProtocolTestCase):
     def test_a_bad_scenario_is_a_harness_error(self):
         host = Host(SCRIPTED, ["en-US"], scenario={"microphone": {"status": "three"}})
