@@ -115,10 +115,63 @@ TEST(SphinxRecognizer, RecognisesSpeechInEveryCaptureFormat) {
     ASSERT_TRUE(results.waitForEnd(30s));
     EXPECT_EQ(results.error, std::nullopt);
     if (format.rate >= 16000) {
-      EXPECT_EQ(results.final, "go forward ten meters");
+      EXPECT_EQ(results.final, "Go forward ten meters");
     }
     EXPECT_FALSE(results.final->empty());
     EXPECT_FALSE(results.partials.empty());
+    task->cancel();
+  }
+}
+
+// Speech scaled by `gain`, after `leadSeconds` of room noise whose samples stay within
+// `noise` of zero, and with that noise under it; noise = 0 is digital silence.
+std::vector<float> quiet(const std::vector<float>& speech, float gain, double leadSeconds,
+                         float noise) {
+  std::vector<float> audio(static_cast<std::size_t>(leadSeconds * 16000));
+  for (float sample : speech) audio.push_back(sample * gain);
+  uint32_t state = 12345;
+  for (float& sample : audio) {
+    state = state * 1664525u + 1013904223u;  // a fixed noise, the same on every run
+    sample += noise * (static_cast<float>(state >> 8) / 8388608.0f - 1.0f);
+  }
+  return audio;
+}
+
+// A stop that comes before the model has loaded: silence is answered at once, without the
+// model, but anything that might be a word waits for it, and is recognised.
+TEST(SphinxRecognizer, AnEarlyStopDropsNoQuietWord) {
+  const std::vector<float> words = speech();
+  const std::vector<float> onset(words.begin(), words.begin() + words.size() / 5);
+  const float roomNoise = 0.0015f;  // about -56 dB of full scale
+  const struct {
+    const char* name;
+    std::vector<float> audio;
+    std::optional<std::string> begins;  // how the final result begins; none: any final result
+  } cases[] = {
+      {"digital silence", quiet({}, 0, 1.0, 0), ""},
+      {"nothing captured at all", {}, ""},
+      {"room noise alone", quiet({}, 0, 1.0, roomNoise), std::nullopt},
+      {"a quiet sentence in silence", quiet(words, 0.1f, 0.5, 0), "Go "},
+      {"a quiet sentence in room noise", quiet(words, 0.1f, 0.5, roomNoise), "Go "},
+      {"a stop just before a word", quiet(onset, 1, 1.0, 0), std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto recognizer = makeSphinxRecognizer(ModelFiles::in(kModel));
+    auto request = makeSphinxRequest();
+    Results results;
+    auto task = recognizer->recognitionTask(request, results.handler());
+    if (!c.audio.empty()) append(*request, c.audio, 16000, 1, SampleType::float32);
+    request->endAudio();
+    ASSERT_TRUE(results.waitForEnd(30s));
+    std::this_thread::sleep_for(100ms);  // room for a second final result, which must not come
+    std::lock_guard lock(results.mutex);
+    EXPECT_EQ(results.error, std::nullopt);
+    ASSERT_TRUE(results.final);
+    if (c.begins) {
+      EXPECT_EQ(results.final->substr(0, c.begins->size()), *c.begins) << *results.final;
+    }
+    EXPECT_EQ(results.calls, static_cast<int>(results.partials.size()) + 1);
     task->cancel();
   }
 }

@@ -14,7 +14,9 @@
 #include <optional>
 #include <thread>
 
+#include "platform/linux/formatting.h"
 #include "platform/linux/sample_ring.h"
+#include "platform/linux/utterances.h"
 
 namespace quillmate::linux_platform {
 namespace {
@@ -27,9 +29,23 @@ constexpr uint32_t kModelRate = 16000;
 // pages that audio reaches are ever touched.
 constexpr uint32_t kMostRate = 192000;
 constexpr std::size_t kRingSamples = std::size_t{kMostRate} * 75;
-constexpr std::size_t kMixFrames = 1024;      // frames mixed per step on the audio thread
-constexpr std::size_t kDecodeSamples = 2048;  // 128 ms of 16 kHz audio between hypotheses
-constexpr auto kIdleWait = 10ms;
+constexpr std::size_t kMixFrames = 1024;  // frames mixed per step on the audio thread
+// The most captured samples the decoder takes in one step. It takes what has arrived as soon as
+// it arrives, one capture buffer at a time while it keeps up; this bounds a step when it is
+// behind, so that hypotheses keep coming while it catches up.
+constexpr std::size_t kDecodeSamples = 2048;
+constexpr auto kLoadWait = 10ms;  // how often a task waiting for its model looks up
+// Samples of the 16 kHz audio the model takes.
+constexpr uint64_t seconds(double count) { return static_cast<uint64_t>(count * kModelRate); }
+// A pause-free utterance is closed after 15 s of speech: the full search of one that long takes
+// about half a second here, and a longer one would hold the decoder far behind capture. An
+// utterance still open when audio ends gets the full search only up to 3 s of speech (about
+// 100 ms here), so the final result never waits on a search that grows with the dictation.
+constexpr Utterances::Limits kUtteranceLimits{seconds(15), seconds(3)};
+// Audio whose loudest sample stays below this (about -60 dB of full scale) holds no speech: no
+// word, however quietly spoken, stays that far below full scale on any microphone that can
+// capture it. Only such audio is answered without the model.
+constexpr int32_t kSilentPeak = 33;
 
 using Decoder = std::shared_ptr<ps_decoder_t>;
 
@@ -44,13 +60,13 @@ bool languageModelIsWhole(const std::string& path) {
 
 Decoder loadDecoder(const ModelFiles& model) {
   if (!languageModelIsWhole(model.languageModel)) return nullptr;
-  // No flat-lexicon second pass: it re-decodes the whole utterance at its end, which takes
-  // seconds for a long dictation and would outlast the grace period, for no gain in accuracy
-  // on dictated speech.
-  cmd_ln_t* config =
-      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(), "-lm",
-                  model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-fwdflat", "no",
-                  "-logfn", "/dev/null", nullptr);
+  // The decoder's own defaults otherwise: its voice-activity detector drops silence and marks
+  // the pauses between utterances, and each utterance ends with the full search (the
+  // flat-lexicon pass and the best-path search of the word lattice). The worker keeps that
+  // search's cost bounded by the length of an utterance, never of the dictation.
+  cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(),
+                                 "-lm", model.languageModel.c_str(), "-dict",
+                                 model.dictionary.c_str(), "-logfn", "/dev/null", nullptr);
   if (!config) return nullptr;
   ps_decoder_t* decoder = ps_init(config);
   cmd_ln_free_r(config);  // the decoder keeps its own reference
@@ -88,7 +104,8 @@ class SphinxRequest final : public RecognitionRequest {
   void setTaskHint(int64_t) override {}
 
   // On the audio thread: mixes to 16-bit mono in a fixed buffer and hands it to the decoder's
-  // thread through the ring, which converts the rate there. No allocation, no lock.
+  // thread through the ring, which converts the rate there, and wakes that thread. No
+  // allocation, no lock.
   void appendAudioPCMBuffer(const AudioPCMBuffer& buffer) override {
     const uint32_t channels = buffer.format.channelCount;
     const double rate = std::round(buffer.format.sampleRate);
@@ -105,17 +122,31 @@ class SphinxRequest final : public RecognitionRequest {
       ring.push(mono.data(), frames);
       done += frames;
     }
+    wake();
   }
 
-  void endAudio() override { audioEnded.store(true, std::memory_order_release); }
+  void endAudio() override {
+    audioEnded.store(true, std::memory_order_release);
+    wake();
+  }
+
+  // Tells the decoder's thread that something changed: audio arrived, audio ended, or the task
+  // was cancelled. A futex wake: no lock, no allocation.
+  void wake() {
+    changes.fetch_add(1, std::memory_order_release);
+    changes.notify_one();
+  }
 
   SampleRing ring;
   std::atomic<uint32_t> inputRate{0};  // set by the first buffer appended
   std::atomic<bool> audioEnded{false};
+  std::atomic<uint32_t> changes{0};
+  std::atomic<int32_t> loudest{0};  // the largest sample magnitude appended so far
 
  private:
   void mix(const AudioPCMBuffer& buffer, uint32_t first, uint32_t frames) {
     const uint32_t channels = buffer.format.channelCount;
+    int32_t peak = loudest.load(std::memory_order_relaxed);
     for (uint32_t frame = 0; frame < frames; ++frame) {
       float sum = 0.0f;
       std::size_t at = (std::size_t{first} + frame) * channels;
@@ -126,7 +157,9 @@ class SphinxRequest final : public RecognitionRequest {
       }
       float clamped = std::clamp(sum / static_cast<float>(channels), -1.0f, 1.0f);
       mono[frame] = static_cast<int16_t>(std::lround(clamped * 32767.0f));
+      peak = std::max<int32_t>(peak, std::abs(int32_t{mono[frame]}));
     }
+    loudest.store(peak, std::memory_order_relaxed);
   }
 
   std::vector<int16_t> mono;
@@ -175,18 +208,30 @@ struct Recognition {
   std::atomic<bool> cancelled{false};
 };
 
-Decoder awaitDecoder(Recognition& recognition) {
+enum class ModelWait { loaded, cancelled, nothingSaid };
+
+// Waits for the model to finish loading. A stop that comes first, with nothing but silence
+// captured, needs no model: nothing was said, and saying so at once spares the user the rest of
+// the load. Anything louder waits for the model, however quiet.
+ModelWait awaitModel(Recognition& recognition, Decoder& decoder) {
   ModelLoad& load = *recognition.load;
+  SphinxRequest& request = *recognition.request;
   std::unique_lock lock(load.mutex);
   while (!load.done) {
-    if (recognition.cancelled) return nullptr;
-    load.ready.wait_for(lock, kIdleWait);
+    if (recognition.cancelled) return ModelWait::cancelled;
+    // Audio ended before its last sample was measured is impossible: the tap is removed first.
+    if (request.audioEnded.load(std::memory_order_acquire) &&
+        request.loudest.load(std::memory_order_relaxed) < kSilentPeak) {
+      return ModelWait::nothingSaid;
+    }
+    load.ready.wait_for(lock, kLoadWait);
   }
-  return load.decoder;
+  decoder = load.decoder;
+  return ModelWait::loaded;
 }
 
-void report(Recognition& recognition, std::string text, bool isFinal) {
-  recognition.handler(RecognitionResult{{std::move(text)}, isFinal}, std::nullopt);
+void report(Recognition& recognition, const std::string& words, bool isFinal) {
+  recognition.handler(RecognitionResult{{formatLikeDictation(words)}, isFinal}, std::nullopt);
 }
 
 void fail(Recognition& recognition, std::string description) {
@@ -198,18 +243,30 @@ std::string hypothesis(ps_decoder_t* decoder) {
   return text ? text : "";
 }
 
-// The task's worker: decodes what the request collects, reports each new hypothesis, and after
-// the end of audio decodes the rest and reports the final result.
+// The task's worker: decodes what the request collects as it arrives, one utterance after
+// another, reports each new transcript, and after the end of audio decodes the rest and reports
+// the final result.
 void decode(std::shared_ptr<Recognition> recognition) {
-  Decoder decoder = awaitDecoder(*recognition);
-  if (recognition->cancelled) return;
+  Decoder decoder;
+  switch (awaitModel(*recognition, decoder)) {
+    case ModelWait::cancelled:
+      return;
+    case ModelWait::nothingSaid:
+      return report(*recognition, "", true);
+    case ModelWait::loaded:
+      break;
+  }
   if (!decoder) return fail(*recognition, "The speech model could not be loaded.");
-  if (ps_start_utt(decoder.get()) < 0) return fail(*recognition, "Recognition could not start.");
+  ps_decoder_t* ps = decoder.get();
+  if (ps_start_utt(ps) < 0) return fail(*recognition, "Recognition could not start.");
+  Utterances utterances(kUtteranceLimits);
   std::vector<int16_t> chunk(kDecodeSamples);
   std::optional<RateConverter> converter;
   std::string reported;
   SphinxRequest& request = *recognition->request;
   for (;;) {
+    // Read before looking for work, so that a change made after the look wakes the wait below.
+    uint32_t seen = request.changes.load(std::memory_order_acquire);
     if (recognition->cancelled) return;
     // Read before taking samples, so that every sample appended before the end is taken.
     bool ended = request.audioEnded.load(std::memory_order_acquire);
@@ -217,10 +274,15 @@ void decode(std::shared_ptr<Recognition> recognition) {
     if (count > 0) {
       if (!converter) converter.emplace(request.inputRate.load());
       auto [samples, converted] = converter->convert(chunk.data(), count);
-      if (ps_process_raw(decoder.get(), samples, converted, FALSE, FALSE) < 0) {
+      if (ps_process_raw(ps, samples, converted, FALSE, FALSE) < 0) {
         return fail(*recognition, "Recognition failed while decoding audio.");
       }
-      std::string text = hypothesis(decoder.get());
+      if (utterances.closes(ps_get_in_speech(ps), converted)) {
+        if (ps_end_utt(ps) < 0) return fail(*recognition, "Recognition could not finish.");
+        utterances.commit(hypothesis(ps));
+        if (ps_start_utt(ps) < 0) return fail(*recognition, "Recognition could not start.");
+      }
+      std::string text = utterances.transcript(hypothesis(ps));
       if (text != reported && !recognition->cancelled) {
         reported = text;
         report(*recognition, text, false);
@@ -228,10 +290,14 @@ void decode(std::shared_ptr<Recognition> recognition) {
       continue;
     }
     if (ended) break;
-    std::this_thread::sleep_for(kIdleWait);
+    request.changes.wait(seen, std::memory_order_acquire);
   }
-  if (ps_end_utt(decoder.get()) < 0) return fail(*recognition, "Recognition could not finish.");
-  if (!recognition->cancelled) report(*recognition, hypothesis(decoder.get()), true);
+  // A long open utterance keeps its first-pass hypothesis: its full search would grow with it.
+  if (utterances.fullSearchAtEnd()) {
+    if (ps_end_utt(ps) < 0) return fail(*recognition, "Recognition could not finish.");
+  }
+  utterances.commit(hypothesis(ps));
+  if (!recognition->cancelled) report(*recognition, utterances.transcript(""), true);
 }
 
 class SphinxTask final : public RecognitionTask {
@@ -239,7 +305,10 @@ class SphinxTask final : public RecognitionTask {
   explicit SphinxTask(std::shared_ptr<Recognition> recognition)
       : recognition(std::move(recognition)) {}
   // The worker sees this before its next step and stops without another call of the handler.
-  void cancel() override { recognition->cancelled = true; }
+  void cancel() override {
+    recognition->cancelled = true;
+    recognition->request->wake();
+  }
 
  private:
   std::shared_ptr<Recognition> recognition;

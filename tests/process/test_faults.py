@@ -53,7 +53,7 @@ class HostFaults(ProtocolTestCase):
         host = Host(PRODUCT, ["en-US"], env=self.server.env)
         host.wait_for_line(lambda l: l["status"] == "listening")
         self.server.play(GO_FORWARD)
-        host.wait_for_line(lambda l: l["transcript"].startswith("go"), 20)
+        host.wait_for_line(lambda l: l["transcript"].startswith("Go"), 20)
         subprocess.run([SCRIPT, "stop", self.server.dir], check=True)
         time.sleep(0.2)
         subprocess.run([SCRIPT, "start", self.server.dir], check=True)
@@ -64,7 +64,7 @@ class HostFaults(ProtocolTestCase):
         lines, status = host.finish()
         self.assertProtocol(host, lines, status)
         self.assertEqual(lines[-1]["status"], "done")
-        self.assertTrue(lines[-1]["transcript"].startswith("go"), lines[-1])
+        self.assertTrue(lines[-1]["transcript"].startswith("Go"), lines[-1])
 
 
 @unittest.skipUnless(shutil.which("unshare") and os.geteuid() == 0,

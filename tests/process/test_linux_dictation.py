@@ -27,8 +27,8 @@ class RealDictation(ProtocolTestCase):
         lines, status = host.finish()
         self.assertProtocol(host, lines, status)
         self.assertEqual(lines[:2], [line("starting"), line("listening")])
-        self.assertEqual(lines[-2:], [line("listening", "go forward ten meters"),
-                                      line("done", "go forward ten meters")])
+        self.assertEqual(lines[-2:], [line("listening", "Go forward ten meters"),
+                                      line("done", "Go forward ten meters")])
         partials = [l["transcript"] for l in lines[2:-2]]
         self.assertTrue(partials and all(partials), partials)
         # The final result arrives well inside the grace period.
@@ -51,7 +51,7 @@ class RealDictation(ProtocolTestCase):
         self.assertProtocol(host, lines, status)
         self.assertEqual(lines[-1]["status"], "done")
         self.assertEqual(lines[-1]["transcript"], lines[-2]["transcript"])
-        self.assertTrue(lines[-1]["transcript"].startswith("go"), lines)
+        self.assertTrue(lines[-1]["transcript"].startswith("Go"), lines)
 
     def test_a_hung_server_does_not_wedge_the_helper(self):
         self.server.signal(signal.SIGSTOP)
