@@ -25,6 +25,9 @@ bench: build
 # Installs what is missing, configures, builds and runs the whole suite, slow tests included.
 test: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
+	@if grep -q "SKIPPED: " build/Testing/Temporary/LastTest.log; then \
+	  echo "note: fault tests that did not run here:"; \
+	  grep -ho "SKIPPED: [^']*" build/Testing/Temporary/LastTest.log | sort -u; fi
 
 # The suite again under AddressSanitizer with UndefinedBehaviorSanitizer, then ThreadSanitizer.
 # The slow test only waits out the real session cap and is left to `make test`.

@@ -15,9 +15,12 @@ namespace quillmate {
 // session down under work that is still running.
 extern std::shared_ptr<Dictation>& session;
 
+// How long after start-up the session is asked to stop, whatever it is doing.
+inline constexpr std::chrono::milliseconds kSessionCap{60000};
+
 struct ProcessSettings {
-  std::chrono::milliseconds sessionCap{60000};
-  std::chrono::milliseconds gracePeriod{1000};
+  std::chrono::milliseconds sessionCap = kSessionCap;
+  std::chrono::milliseconds gracePeriod = kGracePeriod;
 };
 
 // Gives each standard descriptor (input, output, error) that the host left closed to

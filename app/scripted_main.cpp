@@ -39,7 +39,9 @@ int main(int argc, char** argv) {
   scripted::Scenario scenario = loadScenario();
   std::optional<std::string> logPath;
   if (const char* path = std::getenv("QUILLMATE_CALL_LOG")) logPath = path;
-  ProcessSettings settings{scenario.cap, scenario.grace};
+  ProcessSettings settings;
+  if (scenario.cap) settings.sessionCap = *scenario.cap;
+  if (scenario.grace) settings.gracePeriod = *scenario.grace;
   auto* platform = new scripted::ScriptedPlatform(scenario, scripted::realTimeDelivery(),
                                                   std::make_shared<scripted::CallLog>(logPath));
   MainQueue* mainQueue = makeMainQueue().release();

@@ -15,13 +15,16 @@
 
 namespace quillmate {
 
+// How long a stopped session waits for the recognizer's final result.
+inline constexpr std::chrono::milliseconds kGracePeriod{1000};
+
 // What the process hands its session: the platform, the main queue, the command line and how
 // the process ends. Tests replace each of them.
 struct SessionContext {
   Platform& platform;
   MainQueue& mainQueue;
   std::vector<std::string> arguments;  // the command line, the program's own name first
-  std::chrono::milliseconds gracePeriod{1000};
+  std::chrono::milliseconds gracePeriod = kGracePeriod;
   std::function<void(int)> exitProcess = [](int status) { std::exit(status); };
 };
 

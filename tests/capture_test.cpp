@@ -4,7 +4,7 @@
 #include <cmath>
 #include <thread>
 
-#include "session/messages.h"
+#include "tests/expected_messages.h"
 #include "tests/session_harness.h"
 
 namespace quillmate::testing {
@@ -97,9 +97,8 @@ TEST(Capture, AnUnusableInputFormatEndsTheSessionWithoutATap) {
     SessionHarness harness(scenario);
     harness.startWithCap();
     harness.runFor(5s);
-    EXPECT_EQ(
-        harness.lines(),
-        (std::vector<Line>{kStarting, {"error", "", std::string(messages::noMicrophoneInput)}}));
+    EXPECT_EQ(harness.lines(),
+              (std::vector<Line>{kStarting, {"error", "", expected::noMicrophoneInput}}));
     EXPECT_EQ(harness.exits, std::vector<int>{1});
     EXPECT_EQ(only(harness.calls(), "installTapOnBus"), std::vector<std::string>{});
     EXPECT_EQ(only(harness.calls(), "removeTapOnBus"), std::vector<std::string>{});

@@ -9,38 +9,40 @@
 namespace quillmate::linux_platform {
 namespace {
 
-TEST(LocaleModel, MapsOnlyWellFormedIdentifiersOfAnInstalledLanguage) {
+TEST(LocaleModel, OnlyWellFormedIdentifiersNameTagsAndTheParserBuildsThem) {
+  using Tags = std::vector<std::string>;
   const struct {
     std::string identifier;
-    std::optional<std::string> folder;
+    Tags tags;
   } cases[] = {
-      {"en-US", "en-us"},
-      {"en_US", "en-us"},
-      {"en", "en-us"},
-      {"en_US.UTF-8", "en-us"},
-      {"EN-us", "en-us"},
-      {"en_US@euro", "en-us"},
-      {"en-GB", std::nullopt},
-      {"fr-FR", std::nullopt},
-      {"", std::nullopt},
-      {"e", std::nullopt},
-      {"C", std::nullopt},
-      {"../en-us", std::nullopt},
-      {"en/../../etc", std::nullopt},
-      {"/usr/share/pocketsphinx/model/en-us", std::nullopt},
-      {"en-us/", std::nullopt},
-      {"en_US.", std::nullopt},
-      {"en US", std::nullopt},
-      {"en-US\n", std::nullopt},
-      {std::string("en\0US", 5), std::nullopt},
-      {"en-\xc3\xa9", std::nullopt},
-      {"\xff\xfe", std::nullopt},
-      {"en_US." + std::string(60, 'x'), std::nullopt},
-      {"en-" + std::string(10000, 'U'), std::nullopt},
+      {"en-US", {"en-US", "en"}},
+      {"en_US", {"en-US", "en"}},
+      {"en", {"en"}},
+      {"en_US.UTF-8", {"en-US", "en"}},
+      {"EN-us", {"en-US", "en"}},
+      {"en_US@euro", {"en-US", "en"}},
+      {"fr_FR.UTF-8@euro", {"fr-FR", "fr"}},
+      {"pt-br", {"pt-BR", "pt"}},
+      {"es-419", {"es-419", "es"}},
+      {"yue", {"yue"}},
+      {"", {}},
+      {"e", {}},
+      {"C", {}},
+      {"../en-us", {}},
+      {"en/../../etc", {}},
+      {"/usr/share/pocketsphinx/model/en-us", {}},
+      {"en-us/", {}},
+      {"en_US.", {}},
+      {"en US", {}},
+      {"en-US\n", {}},
+      {std::string("en\0US", 5), {}},
+      {"en-\xc3\xa9", {}},
+      {"\xff\xfe", {}},
+      {"en_US." + std::string(60, 'x'), {}},
+      {"en-" + std::string(10000, 'U'), {}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(modelFolderFor(c.identifier), c.folder)
-        << "identifier: " << c.identifier.substr(0, 40);
+    EXPECT_EQ(modelTagsFor(c.identifier), c.tags) << "identifier: " << c.identifier.substr(0, 40);
   }
 }
 

@@ -8,7 +8,7 @@ SessionHarness::SessionHarness(scripted::Scenario scenario, std::vector<std::str
     : platform(std::move(scenario), scripted::virtualDelivery(queue)) {
   ::testing::internal::CaptureStdout();
   session = std::make_shared<Dictation>(
-      SessionContext{platform, queue, std::move(arguments), 1000ms, [this](int status) {
+      SessionContext{platform, queue, std::move(arguments), kGracePeriod, [this](int status) {
                        if (exits.empty()) endedAt = now();
                        exits.push_back(status);
                        if (exitHook) exitHook();

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 #include <samplerate.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -189,6 +192,113 @@ TEST(SphinxRecognizer, CancelStopsTheTaskWithoutAnotherResult) {
   std::lock_guard lock(results.mutex);
   EXPECT_EQ(results.final, std::nullopt);
   EXPECT_EQ(results.error, std::nullopt);
+}
+
+// Every file of the installed model, found on disk rather than taken from the helper's own list,
+// so that a file the readability check forgets is caught here.
+std::vector<std::filesystem::path> modelFiles(const std::filesystem::path& model) {
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(model)) {
+    if (entry.is_regular_file() && entry.path().filename() != "README") {
+      files.push_back(entry.path().lexically_relative(model));
+    }
+  }
+  return files;
+}
+
+// A model whose files link to the installed one, but for `broken`, which `breakage` spoils.
+std::filesystem::path brokenModel(const std::filesystem::path& installed,
+                                  const std::filesystem::path& broken,
+                                  const std::string& breakage) {
+  namespace fs = std::filesystem;
+  fs::path model = fs::path(::testing::TempDir()) / ("broken-model-" + std::to_string(getpid()));
+  fs::remove_all(model);
+  for (const fs::path& file : modelFiles(installed)) {
+    fs::create_directories((model / file).parent_path());
+    if (file != broken) fs::create_symlink(installed / file, model / file);
+  }
+  if (breakage == "replaced by a folder") fs::create_directory(model / broken);
+  if (breakage == "cut short") {
+    std::ifstream in(installed / broken, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::ofstream(model / broken, std::ios::binary).write(bytes.data(), bytes.size() / 2);
+  }
+  if (breakage == "unreadable") {
+    fs::copy_file(installed / broken, model / broken);
+    fs::permissions(model / broken, fs::perms::none);
+  }
+  return model;
+}
+
+// How a session on this model ends: "unavailable", "one answer" (exactly one final result or
+// error), or how the process died. Runs in a child process, so that a decoder library that takes
+// the process down cannot take the test with it.
+std::string outcome(const std::filesystem::path& model) {
+  std::string seen = "no outcome";
+  EXPECT_EXIT(
+      {
+        auto recognizer = makeSphinxRecognizer(ModelFiles::in(model.string()));
+        if (!recognizer->isAvailable()) std::_Exit(10);
+        auto request = makeSphinxRequest();
+        Results results;
+        auto task = recognizer->recognitionTask(request, results.handler());
+        append(*request, speech(), 16000, 1, SampleType::int16);
+        request->endAudio();
+        if (!results.waitForEnd(60s)) std::_Exit(12);
+        std::this_thread::sleep_for(50ms);
+        std::lock_guard lock(results.mutex);
+        std::_Exit(results.calls - static_cast<int>(results.partials.size()) == 1 ? 11 : 13);
+      },
+      [&seen](int status) {
+        if (WIFSIGNALED(status)) {
+          seen = "killed by signal " + std::to_string(WTERMSIG(status));
+        } else if (WEXITSTATUS(status) == 10) {
+          seen = "unavailable";
+        } else if (WEXITSTATUS(status) == 11) {
+          seen = "one answer";
+        } else {
+          seen = "exit " + std::to_string(WEXITSTATUS(status));
+        }
+        return true;
+      },
+      "");
+  return seen;
+}
+
+// Every file of the model, broken in each way a disk or an installer can break it. A broken
+// install must never take the process down: each breakage makes the recognizer unavailable, or
+// the session ends with exactly one answer.
+TEST(SphinxRecognizer, EveryModelFileBrokenEndsInOneAnswer) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::filesystem::path installed = std::string(QUILLMATE_MODEL_ROOT) + "/en-us";
+  std::vector<std::string> breakages = {"missing", "replaced by a folder", "cut short"};
+  // Root reads any file, so an unreadable one can only be made for someone else; the process
+  // tests cover it as another user.
+  if (geteuid() != 0) breakages.push_back("unreadable");
+  // Cut in half, these files end the process inside the decoder's library, before any check of
+  // the helper's could see them: a known fault of the library, kept in view here.
+  const std::map<std::string, std::string> libraryFaults = {
+      {"en-us/mdef", "killed by signal 11"},
+      {"en-us/sendump", "killed by signal 11"},
+      {"en-us/transition_matrices", "exit 1"}};
+  // Installed beside the model but never read by the decoder: nothing of it matters.
+  const std::string unread = "en-us-phone.lm.bin";
+  std::vector<std::filesystem::path> files = modelFiles(installed);
+  ASSERT_GE(files.size(), 9u);
+  for (const auto& file : files) {
+    for (const std::string& breakage : breakages) {
+      SCOPED_TRACE(file.string() + " " + breakage);
+      auto model = brokenModel(installed, file, breakage);
+      std::string expected = breakage == "cut short" ? "one answer" : "unavailable";
+      if (file.filename() == "en-us.lm.bin" && breakage == "cut short") expected = "unavailable";
+      auto fault = libraryFaults.find(file.string());
+      if (breakage == "cut short" && fault != libraryFaults.end()) expected = fault->second;
+      if (file == unread) expected = "one answer";
+      EXPECT_EQ(outcome(model), expected);
+    }
+  }
+  std::filesystem::remove_all(std::filesystem::path(::testing::TempDir()) /
+                              ("broken-model-" + std::to_string(getpid())));
 }
 
 TEST(SphinxRecognizer, AMissingModelIsUnavailableAndFailsReadably) {

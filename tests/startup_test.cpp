@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "session/messages.h"
+#include "tests/expected_messages.h"
 #include "tests/session_harness.h"
 
 namespace quillmate::testing {
@@ -11,9 +12,9 @@ using scripted::Scenario;
 
 const Line kStarting{"starting", "", ""};
 const Line kListening{"listening", "", ""};
-const Line kUnavailable{"error", "", std::string(messages::unavailable)};
-const Line kMicrophone{"error", "", std::string(messages::microphone)};
-const Line kSpeech{"error", "", std::string(messages::speechRecognition)};
+const Line kUnavailable{"error", "", expected::unavailable};
+const Line kMicrophone{"error", "", expected::microphone};
+const Line kSpeech{"error", "", expected::speechRecognition};
 
 struct Case {
   const char* name;
@@ -143,13 +144,16 @@ TEST(Startup, AnAnswerThatArrivesAfterTheEndDoesNothing) {
   }
 }
 
-TEST(Startup, TheMessagesAreExactToTheCharacter) {
-  EXPECT_EQ(messages::microphone,
-            "Allow Microphone access for Quillmate in System Settings \xE2\x86\x92 Privacy & "
-            "Security.");
-  EXPECT_EQ(messages::speechRecognition,
-            "Allow Speech Recognition for Quillmate in System Settings \xE2\x86\x92 Privacy & "
-            "Security.");
+TEST(Startup, TheProductsMessagesAreTheExpectedTextsToTheCharacter) {
+  const std::pair<std::string_view, const std::string&> texts[] = {
+      {messages::unavailable, expected::unavailable},
+      {messages::microphone, expected::microphone},
+      {messages::speechRecognition, expected::speechRecognition},
+      {messages::noMicrophoneInput, expected::noMicrophoneInput},
+      {messages::microphoneCouldNotStart, expected::microphoneCouldNotStart},
+      {messages::onDeviceDictation, expected::onDeviceDictation},
+  };
+  for (const auto& [product, text] : texts) EXPECT_EQ(product, text);
 }
 
 }  // namespace

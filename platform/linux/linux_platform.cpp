@@ -15,7 +15,7 @@ constexpr int64_t kAuthorized = 3;
 
 }  // namespace
 
-LinuxPlatform::LinuxPlatform(std::string modelRoot) : modelRoot(std::move(modelRoot)) {
+LinuxPlatform::LinuxPlatform(ModelSearch models) : models(std::move(models)) {
   // The decoder would otherwise log to standard error, which the helper never writes.
   err_set_logfp(nullptr);
 }
@@ -25,9 +25,9 @@ std::shared_ptr<AudioEngine> LinuxPlatform::makeAudioEngine() {
 }
 
 std::shared_ptr<SpeechRecognizer> LinuxPlatform::makeSpeechRecognizer(const Locale& locale) {
-  auto folder = modelFolderFor(locale.identifier ? *locale.identifier : currentLocaleIdentifier());
-  if (!folder) return nullptr;
-  return makeSphinxRecognizer(ModelFiles::in(modelRoot + "/" + *folder));
+  auto model = models.find(locale.identifier ? *locale.identifier : currentLocaleIdentifier());
+  if (!model) return nullptr;
+  return makeSphinxRecognizer(std::move(*model));
 }
 
 std::shared_ptr<RecognitionRequest> LinuxPlatform::makeRecognitionRequest() {

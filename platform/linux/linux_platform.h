@@ -3,14 +3,15 @@
 
 #include <string>
 
+#include "platform/linux/model_search.h"
 #include "platform/platform.h"
 
 namespace quillmate::linux_platform {
 
 class LinuxPlatform final : public Platform {
  public:
-  // `modelRoot` holds one folder per installed model.
-  explicit LinuxPlatform(std::string modelRoot);
+  // Speech models are looked for where `models` says.
+  explicit LinuxPlatform(ModelSearch models);
 
   std::shared_ptr<AudioEngine> makeAudioEngine() override;
   std::shared_ptr<SpeechRecognizer> makeSpeechRecognizer(const Locale& locale) override;
@@ -20,7 +21,7 @@ class LinuxPlatform final : public Platform {
   void requestAuthorization(std::function<void(int64_t)> answer) override;
 
  private:
-  std::string modelRoot;
+  ModelSearch models;
 };
 
 }  // namespace quillmate::linux_platform

@@ -8,20 +8,11 @@ namespace {
 
 constexpr std::size_t kLongestIdentifier = 64;
 
-struct Installed {
-  std::string_view language;
-  std::string_view region;  // empty: the language alone
-  std::string_view folder;
-};
-
-constexpr Installed kModels[] = {
-    {"en", "", "en-us"},
-    {"en", "us", "en-us"},
-};
-
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Takes characters from the front of `rest` while `accept` holds; gives them in lower case.
 template <typename Accept>
@@ -36,32 +27,31 @@ std::string take(std::string_view& rest, Accept accept) {
 
 }  // namespace
 
-std::optional<std::string> modelFolderFor(std::string_view identifier) {
-  if (identifier.size() > kLongestIdentifier) return std::nullopt;
+std::vector<std::string> modelTagsFor(std::string_view identifier) {
+  if (identifier.size() > kLongestIdentifier) return {};
   // language[(-|_)region][.codeset][@modifier], in ASCII only.
   std::string_view rest = identifier;
   std::string language = take(rest, isLetter);
-  if (language.size() < 2 || language.size() > 3) return std::nullopt;
+  if (language.size() < 2 || language.size() > 3) return {};
   std::string region;
   if (!rest.empty() && (rest.front() == '-' || rest.front() == '_')) {
     rest.remove_prefix(1);
     region = take(rest, [](char c) { return isLetter(c) || isDigit(c); });
-    if (region.size() < 2 || region.size() > 3) return std::nullopt;
+    if (region.size() < 2 || region.size() > 3) return {};
   }
   auto isCodeChar = [](char c) { return isLetter(c) || isDigit(c) || c == '-'; };
   if (!rest.empty() && rest.front() == '.') {
     rest.remove_prefix(1);
-    if (take(rest, isCodeChar).empty()) return std::nullopt;
+    if (take(rest, isCodeChar).empty()) return {};
   }
   if (!rest.empty() && rest.front() == '@') {
     rest.remove_prefix(1);
-    if (take(rest, isCodeChar).empty()) return std::nullopt;
+    if (take(rest, isCodeChar).empty()) return {};
   }
-  if (!rest.empty()) return std::nullopt;
-  for (const Installed& model : kModels) {
-    if (model.language == language && model.region == region) return std::string(model.folder);
-  }
-  return std::nullopt;
+  if (!rest.empty()) return {};
+  if (region.empty()) return {language};
+  for (char& c : region) c = upper(c);
+  return {language + "-" + region, language};
 }
 
 std::string currentLocaleIdentifier() {

@@ -1,10 +1,13 @@
+#include <cstdlib>
+
 #include "platform/linux/linux_platform.h"
 #include "platform/product.h"
 
 namespace quillmate {
 
 std::unique_ptr<Platform> makeProductPlatform() {
-  return std::make_unique<linux_platform::LinuxPlatform>(QUILLMATE_MODEL_ROOT);
+  return std::make_unique<linux_platform::LinuxPlatform>(
+      linux_platform::ModelSearch::fromEnvironment(std::getenv, QUILLMATE_MODEL_ROOT));
 }
 
 }  // namespace quillmate

@@ -35,6 +35,12 @@ class SampleRing {
     return taken;
   }
 
+  // Samples pushed and not yet popped; from any thread, as of some moment during the call.
+  std::size_t size() const {
+    std::size_t head = read.load(std::memory_order_acquire);
+    return written.load(std::memory_order_acquire) - head;
+  }
+
   std::atomic<std::size_t> dropped{0};
 
  private:

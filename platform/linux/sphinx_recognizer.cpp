@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "platform/linux/formatting.h"
+#include "platform/linux/mix.h"
 #include "platform/linux/sample_ring.h"
 #include "platform/linux/utterances.h"
 
@@ -49,17 +51,7 @@ constexpr int32_t kSilentPeak = 33;
 
 using Decoder = std::shared_ptr<ps_decoder_t>;
 
-// A binary language model ends with its vocabulary, each word ended by a NUL. The decoder's
-// library reads those words with strlen, past the end of its buffer when the file was cut short,
-// so a file that does not end with a NUL is refused before the library sees it.
-bool languageModelIsWhole(const std::string& path) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file || std::fseek(file.get(), -1, SEEK_END) != 0) return false;
-  return std::fgetc(file.get()) == 0;
-}
-
 Decoder loadDecoder(const ModelFiles& model) {
-  if (!languageModelIsWhole(model.languageModel)) return nullptr;
   // The decoder's own defaults otherwise: its voice-activity detector drops silence and marks
   // the pauses between utterances, and each utterance ends with the full search (the
   // flat-lexicon pass and the best-path search of the word lattice). The worker keeps that
@@ -145,18 +137,9 @@ class SphinxRequest final : public RecognitionRequest {
 
  private:
   void mix(const AudioPCMBuffer& buffer, uint32_t first, uint32_t frames) {
-    const uint32_t channels = buffer.format.channelCount;
+    mixToMono(buffer, first, frames, mono.data());
     int32_t peak = loudest.load(std::memory_order_relaxed);
     for (uint32_t frame = 0; frame < frames; ++frame) {
-      float sum = 0.0f;
-      std::size_t at = (std::size_t{first} + frame) * channels;
-      for (uint32_t channel = 0; channel < channels; ++channel) {
-        sum += buffer.sampleType == SampleType::float32
-                   ? static_cast<const float*>(buffer.data)[at + channel]
-                   : static_cast<const int16_t*>(buffer.data)[at + channel] / 32768.0f;
-      }
-      float clamped = std::clamp(sum / static_cast<float>(channels), -1.0f, 1.0f);
-      mono[frame] = static_cast<int16_t>(std::lround(clamped * 32767.0f));
       peak = std::max<int32_t>(peak, std::abs(int32_t{mono[frame]}));
     }
     loudest.store(peak, std::memory_order_relaxed);
@@ -342,9 +325,16 @@ class SphinxRecognizer final : public SpeechRecognizer {
 
 }  // namespace
 
-// The layout of Debian's pocketsphinx models.
 ModelFiles ModelFiles::in(const std::string& folder) {
   return {folder + "/en-us", folder + "/en-us.lm.bin", folder + "/cmudict-en-us.dict"};
+}
+
+ModelFiles ModelFiles::installed(const std::string& folder) {
+  struct stat status;
+  std::string binary = folder + "/language-model.lm.bin";
+  bool hasBinary = lstat(binary.c_str(), &status) == 0;
+  return {folder + "/acoustic-model", hasBinary ? binary : folder + "/language-model.lm",
+          folder + "/dictionary.dict"};
 }
 
 namespace {
@@ -359,12 +349,38 @@ bool readableFile(const std::string& path) {
 
 }  // namespace
 
+// A binary language model ends with its vocabulary, each word ended by a NUL. The decoder's
+// library reads those words with strlen, past the end of its buffer when the file was cut short,
+// so a file that does not end with a NUL is refused before the library sees it. A text (ARPA)
+// model must be a whole document: "\data\" at the start of a line near its beginning, and
+// "\end\" as its last word. Both checks read a few kilobytes at most.
+bool ModelFiles::languageModelIsWhole() const {
+  const std::string& path = languageModel;
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) return false;
+  if (path.size() < 3 || path.compare(path.size() - 3, 3, ".lm") != 0) {
+    if (std::fseek(file.get(), -1, SEEK_END) != 0) return false;
+    return std::fgetc(file.get()) == 0;
+  }
+  std::string head(4096, '\0');
+  head.resize(std::fread(head.data(), 1, head.size(), file.get()));
+  std::size_t data = head.find("\\data\\");
+  if (data == std::string::npos || (data > 0 && head[data - 1] != '\n')) return false;
+  std::string tail(64, '\0');
+  if (std::fseek(file.get(), 0, SEEK_END) != 0) return false;
+  long size = std::ftell(file.get());
+  if (std::fseek(file.get(), std::max(0L, size - 64), SEEK_SET) != 0) return false;
+  tail.resize(std::fread(tail.data(), 1, tail.size(), file.get()));
+  while (!tail.empty() && std::isspace(static_cast<unsigned char>(tail.back()))) tail.pop_back();
+  return tail.size() >= 5 && tail.compare(tail.size() - 5, 5, "\\end\\") == 0;
+}
+
 bool ModelFiles::readable() const {
   for (const char* file : {"mdef", "means", "variances", "transition_matrices", "sendump",
                            "feat.params", "noisedict"}) {
     if (!readableFile(acousticModel + "/" + file)) return false;
   }
-  return readableFile(languageModel) && readableFile(dictionary);
+  return readableFile(languageModel) && readableFile(dictionary) && languageModelIsWhole();
 }
 
 std::shared_ptr<SpeechRecognizer> makeSphinxRecognizer(ModelFiles model) {
@@ -373,6 +389,12 @@ std::shared_ptr<SpeechRecognizer> makeSphinxRecognizer(ModelFiles model) {
 
 std::shared_ptr<RecognitionRequest> makeSphinxRequest() {
   return std::make_shared<SphinxRequest>();
+}
+
+double undecodedSeconds(const RecognitionRequest& request) {
+  const auto& sphinx = static_cast<const SphinxRequest&>(request);
+  uint32_t rate = sphinx.inputRate.load();
+  return rate ? static_cast<double>(sphinx.ring.size()) / rate : 0.0;
 }
 
 }  // namespace quillmate::linux_platform

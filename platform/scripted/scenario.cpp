@@ -116,8 +116,8 @@ Scenario scenario(const json& root) {
     if (!results->is_array()) throw Invalid{"\"results\" must be an array"};
     for (const json& entry : *results) parsed.results.push_back(result(entry));
   }
-  parsed.cap = milliseconds(root, "capMs", parsed.cap);
-  parsed.grace = milliseconds(root, "graceMs", parsed.grace);
+  if (member(root, "capMs")) parsed.cap = milliseconds(root, "capMs", {});
+  if (member(root, "graceMs")) parsed.grace = milliseconds(root, "graceMs", {});
   return parsed;
 }
 

@@ -39,8 +39,9 @@ struct Scenario {
   // When capture ends by itself, counted from each successful engine start.
   std::vector<std::chrono::milliseconds> captureEnds;
   std::vector<ScriptedResult> results;
-  std::chrono::milliseconds cap{60000};
-  std::chrono::milliseconds grace{1000};
+  // Absent: the product's own session cap and grace period.
+  std::optional<std::chrono::milliseconds> cap;
+  std::optional<std::chrono::milliseconds> grace;
 };
 
 // Reads a scenario from JSON text; every key is optional. Gives what is wrong on failure.

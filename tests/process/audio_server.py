@@ -14,9 +14,10 @@ GO_FORWARD = os.path.join(TESTDATA, "goforward.raw")  # "go forward ten meters"
 
 
 class AudioServer:
-    def __init__(self):
+    def __init__(self, pipe=False):
+        """With pipe, the default source is a pipe source fed through `microphone()`."""
         self.dir = tempfile.mkdtemp(prefix="quillmate-audio-")
-        subprocess.run([SCRIPT, "start", self.dir], check=True)
+        subprocess.run([SCRIPT, "start", self.dir] + (["pipe"] if pipe else []), check=True)
         with open(os.path.join(self.dir, "server.pid")) as pid:
             self.pid = int(pid.read())
         self.env = {"PULSE_SERVER": f"unix:{self.dir}/native"}

@@ -1,0 +1,139 @@
+// A long continuous dictation through the Linux recognizer, with no audio server in between:
+// the recordings named on the command line, back to back, appended as a 48 kHz stereo capture
+// appends them, at real-time pace, and the end of audio the moment the speech ends. With
+// --busy N, N threads spin beside it the whole time, as other programs would on a busy machine.
+// Prints one JSON object: how far the decoder was behind capture when audio ended, how long
+// the final result took after that, and the final transcript.
+#include <samplerate.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/sphinx_recognizer.h"
+
+using namespace quillmate;
+using namespace quillmate::linux_platform;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// 16 kHz mono 16-bit samples of a raw file, or of a WAV file's data chunk.
+std::vector<float> samples(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(file)), {});
+  std::size_t start = 0;
+  if (bytes.size() > 12 && std::memcmp(bytes.data(), "RIFF", 4) == 0) {
+    for (std::size_t at = 12; at + 8 <= bytes.size();) {
+      uint32_t size;
+      std::memcpy(&size, bytes.data() + at + 4, 4);
+      if (std::memcmp(bytes.data() + at, "data", 4) == 0) {
+        start = at + 8;
+        break;
+      }
+      at += 8 + size;
+    }
+  }
+  std::vector<float> mono;
+  for (std::size_t at = start; at + 1 < bytes.size(); at += 2) {
+    int16_t value;
+    std::memcpy(&value, bytes.data() + at, 2);
+    mono.push_back(value / 32768.0f);
+  }
+  return mono;
+}
+
+std::vector<float> capture(const std::vector<float>& mono) {
+  std::vector<float> high(mono.size() * 3 + 64);
+  SRC_DATA data{};
+  data.data_in = mono.data();
+  data.input_frames = static_cast<long>(mono.size());
+  data.data_out = high.data();
+  data.output_frames = static_cast<long>(high.size());
+  data.src_ratio = 3.0;
+  src_simple(&data, SRC_SINC_MEDIUM_QUALITY, 1);
+  high.resize(static_cast<std::size_t>(data.output_frames_gen));
+  std::vector<float> stereo;
+  for (float sample : high) stereo.insert(stereo.end(), {sample, sample});
+  return stereo;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int busy = 0;
+  std::vector<float> mono;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--busy") == 0 && i + 1 < argc) {
+      busy = std::atoi(argv[++i]);
+    } else {
+      auto more = samples(argv[i]);
+      mono.insert(mono.end(), more.begin(), more.end());
+    }
+  }
+  std::vector<float> stereo = capture(mono);
+
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> spinners;
+  for (int i = 0; i < busy; ++i) {
+    spinners.emplace_back([&stop] {
+      volatile uint64_t spins = 0;
+      while (!stop.load(std::memory_order_relaxed)) spins = spins + 1;
+    });
+  }
+
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::optional<std::string> final;
+  std::optional<Clock::time_point> finalAt;
+  auto recognizer =
+      makeSphinxRecognizer(ModelFiles::in(std::string(QUILLMATE_MODEL_ROOT) + "/en-us"));
+  auto request = makeSphinxRequest();
+  auto task = recognizer->recognitionTask(
+      request, [&](std::optional<RecognitionResult> result, std::optional<Error> error) {
+        std::lock_guard lock(mutex);
+        if (error) final = "error: " + error->localizedDescription;
+        if (result && result->isFinal) final = result->bestTranscription.formattedString;
+        if (final && !finalAt) finalAt = Clock::now();
+        arrived.notify_all();
+      });
+
+  constexpr uint32_t kFrames = 1024;
+  const auto period = std::chrono::duration<double>(kFrames / 48000.0);
+  const Clock::time_point started = Clock::now();
+  std::size_t buffers = 0;
+  for (std::size_t frame = 0; frame < stereo.size() / 2; frame += kFrames, ++buffers) {
+    std::this_thread::sleep_until(started +
+                                  std::chrono::duration_cast<Clock::duration>(buffers * period));
+    uint32_t frames =
+        static_cast<uint32_t>(std::min<std::size_t>(kFrames, stereo.size() / 2 - frame));
+    request->appendAudioPCMBuffer(
+        AudioPCMBuffer{{48000.0, 2}, SampleType::float32, stereo.data() + 2 * frame, frames});
+  }
+  const double backlog = undecodedSeconds(*request);
+  const Clock::time_point ended = Clock::now();
+  request->endAudio();
+  std::unique_lock lock(mutex);
+  arrived.wait_for(lock, std::chrono::seconds(120), [&] { return final.has_value(); });
+  stop = true;
+  for (auto& spinner : spinners) spinner.join();
+  nlohmann::json report = {
+      {"busy", busy},
+      {"seconds", mono.size() / 16000.0},
+      {"backlog", backlog},
+      {"finalMs",
+       finalAt ? std::chrono::duration<double, std::milli>(*finalAt - ended).count() : -1.0},
+      {"transcript", final.value_or("")}};
+  std::puts(report.dump().c_str());
+  task->cancel();
+  return final ? 0 : 1;
+}
