@@ -7,6 +7,7 @@ import datetime
 import json
 import os
 import platform
+import shutil
 import signal
 import statistics
 import subprocess
@@ -234,6 +235,32 @@ def pipe_figures():
     return first_words, early_stops
 
 
+def ready_times(server, folder):
+    """Start to "listening", REPEATS times each with Debian's model and with the same model
+    installed on the XDG data path (linked in, as a package would)."""
+    installed = os.path.join(folder, "data", "quillmate-dictate", "models", "en-US")
+    os.makedirs(installed)
+    debian = "/usr/share/pocketsphinx/model/en-us"
+    for name, target in [("acoustic-model", "en-us"), ("language-model.lm.bin", "en-us.lm.bin"),
+                         ("dictionary.dict", "cmudict-en-us.dict")]:
+        os.symlink(os.path.join(debian, target), os.path.join(installed, name))
+    times = {"Debian's model": [], "a model on the XDG data path": []}
+    for _ in range(REPEATS):
+        for where, extra in [("Debian's model", {}),
+                             ("a model on the XDG data path",
+                              {"XDG_DATA_HOME": os.path.join(folder, "data")})]:
+            started = time.monotonic()
+            process = subprocess.Popen([HELPER, "en-US"], stdin=subprocess.PIPE,
+                                       stdout=subprocess.PIPE,
+                                       env=dict(os.environ, **server.env, **extra))
+            out = Lines(process.stdout)
+            times[where].append(out.wait_for('"listening"') - started)
+            process.stdin.close()
+            finish(process)
+            out.thread.join()
+    return times
+
+
 def long_dictation(path, busy):
     clips = [clip for clip, _, _ in recordings()]
     result = subprocess.run([LONG_DICTATION, "--busy", str(busy), *clips, *clips],
@@ -253,6 +280,7 @@ def main():
     rows = []
     long_rows = {}
     try:
+        ready = ready_times(server, folder)
         for name, run in (("helper", run_helper), ("peer", run_peer)):
             result = run(server, long_path)
             result["errors"], result["words"] = word_errors(long_reference, result["transcript"])
@@ -274,8 +302,7 @@ def main():
         server.stop()
     first_words, early_stops = pipe_figures()
     direct = {busy: long_dictation(long_path, busy) for busy in (0, 4)}
-    os.unlink(long_path)
-    os.rmdir(folder)
+    shutil.rmtree(folder)
 
     def total(name, key):
         return sum(row[key] for row in rows if row["name"] == name)
@@ -326,6 +353,10 @@ def main():
         print(f"| {'idle' if busy == 0 else f'{busy} threads spinning'} | "
               f"{result['backlog']:.3f} | {result['finalMs']:.0f} | "
               f"{len(result['transcript'].split())} |")
+
+    print(f"\nStart to the empty \"listening\" line, {REPEATS} runs each, median (range), ms:\n")
+    for where, values in ready.items():
+        print(f"- with {where}: {spread(values)}")
 
     print(f"\nOn the pipe source, {REPEATS} runs each, median (range), ms:\n")
     print(f"- speech onset to the first words: {spread(first_words)}")

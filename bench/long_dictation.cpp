@@ -71,16 +71,21 @@ std::vector<float> capture(const std::vector<float>& mono) {
 
 int main(int argc, char** argv) {
   int busy = 0;
+  bool asRecorded = false;  // 16 kHz mono, as the model takes it, instead of 48 kHz stereo
   std::vector<float> mono;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--busy") == 0 && i + 1 < argc) {
+    if (std::strcmp(argv[i], "--as-recorded") == 0) {
+      asRecorded = true;
+    } else if (std::strcmp(argv[i], "--busy") == 0 && i + 1 < argc) {
       busy = std::atoi(argv[++i]);
     } else {
       auto more = samples(argv[i]);
       mono.insert(mono.end(), more.begin(), more.end());
     }
   }
-  std::vector<float> stereo = capture(mono);
+  const double rate = asRecorded ? 16000.0 : 48000.0;
+  const uint32_t channels = asRecorded ? 1 : 2;
+  std::vector<float> stereo = asRecorded ? mono : capture(mono);
 
   std::atomic<bool> stop{false};
   std::vector<std::thread> spinners;
@@ -108,16 +113,16 @@ int main(int argc, char** argv) {
       });
 
   constexpr uint32_t kFrames = 1024;
-  const auto period = std::chrono::duration<double>(kFrames / 48000.0);
+  const auto period = std::chrono::duration<double>(kFrames / rate);
   const Clock::time_point started = Clock::now();
   std::size_t buffers = 0;
-  for (std::size_t frame = 0; frame < stereo.size() / 2; frame += kFrames, ++buffers) {
+  const std::size_t frameCount = stereo.size() / channels;
+  for (std::size_t frame = 0; frame < frameCount; frame += kFrames, ++buffers) {
     std::this_thread::sleep_until(started +
                                   std::chrono::duration_cast<Clock::duration>(buffers * period));
-    uint32_t frames =
-        static_cast<uint32_t>(std::min<std::size_t>(kFrames, stereo.size() / 2 - frame));
-    request->appendAudioPCMBuffer(
-        AudioPCMBuffer{{48000.0, 2}, SampleType::float32, stereo.data() + 2 * frame, frames});
+    uint32_t frames = static_cast<uint32_t>(std::min<std::size_t>(kFrames, frameCount - frame));
+    request->appendAudioPCMBuffer(AudioPCMBuffer{
+        {rate, channels}, SampleType::float32, stereo.data() + channels * frame, frames});
   }
   const double backlog = undecodedSeconds(*request);
   const Clock::time_point ended = Clock::now();
