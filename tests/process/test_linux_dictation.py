@@ -34,6 +34,17 @@ class RealDictation(ProtocolTestCase):
         # The final result arrives well inside the grace period.
         self.assertLess(host.time_of("done") - host.closed_stdin_at, 0.9)
 
+    def test_a_stop_with_nothing_said_ends_at_once(self):
+        # The null sink's monitor gives digital silence: nothing was said, and the helper says
+        # so without waiting for the rest of the model load.
+        host = Host(PRODUCT, ["en-US"], env=self.server.env)
+        host.wait_for_line(lambda l: l["status"] == "listening")
+        host.close_stdin()
+        lines, status = host.finish()
+        self.assertProtocol(host, lines, status)
+        self.assertEqual(lines, [line("starting"), line("listening"), line("listening"),
+                                 line("done")])
+
     def test_the_server_killed_mid_session(self):
         # Capture that ends by itself is a stop request: the words so far reach the host after
         # at most the grace period, without waiting for end-of-file.
