@@ -275,8 +275,9 @@ TEST(SphinxRecognizer, EveryModelFileBrokenEndsInOneAnswer) {
   // Root reads any file, so an unreadable one can only be made for someone else; the process
   // tests cover it as another user.
   if (geteuid() != 0) breakages.push_back("unreadable");
-  // Cut in half, these files end the process inside the decoder's library, before any check of
-  // the helper's could see them: a known fault of the library, kept in view here.
+  // Cut in half, these files can end the process inside the decoder's library, before any check
+  // of the helper's could see them: a known fault of the library, kept in view here. The library
+  // then reads past what it loaded, so whether it dies depends on what lies there.
   const std::map<std::string, std::string> libraryFaults = {
       {"en-us/mdef", "killed by signal 11"},
       {"en-us/sendump", "killed by signal 11"},
@@ -291,10 +292,13 @@ TEST(SphinxRecognizer, EveryModelFileBrokenEndsInOneAnswer) {
       auto model = brokenModel(installed, file, breakage);
       std::string expected = breakage == "cut short" ? "one answer" : "unavailable";
       if (file.filename() == "en-us.lm.bin" && breakage == "cut short") expected = "unavailable";
-      auto fault = libraryFaults.find(file.string());
-      if (breakage == "cut short" && fault != libraryFaults.end()) expected = fault->second;
       if (file == unread) expected = "one answer";
-      EXPECT_EQ(outcome(model), expected);
+      std::string seen = outcome(model);
+      auto fault = libraryFaults.find(file.string());
+      if (breakage == "cut short" && fault != libraryFaults.end() && seen == fault->second) {
+        continue;
+      }
+      EXPECT_EQ(seen, expected);
     }
   }
   std::filesystem::remove_all(std::filesystem::path(::testing::TempDir()) /
