@@ -51,7 +51,15 @@ constexpr int32_t kSilentPeak = 33;
 
 using Decoder = std::shared_ptr<ps_decoder_t>;
 
+// The decoder's library keeps its log file in a global that every load sets, so loads and frees
+// in one process (a second recognizer, a test's next case) take turns.
+std::mutex& libraryGlobals() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 Decoder loadDecoder(const ModelFiles& model) {
+  std::lock_guard lock(libraryGlobals());
   // The decoder's own defaults otherwise: its voice-activity detector drops silence and marks
   // the pauses between utterances, and each utterance ends with the full search (the
   // flat-lexicon pass and the best-path search of the word lattice). The worker keeps that
@@ -63,7 +71,10 @@ Decoder loadDecoder(const ModelFiles& model) {
   ps_decoder_t* decoder = ps_init(config);
   cmd_ln_free_r(config);  // the decoder keeps its own reference
   if (!decoder) return nullptr;
-  return Decoder(decoder, ps_free);
+  return Decoder(decoder, [](ps_decoder_t* freed) {
+    std::lock_guard lock(libraryGlobals());
+    ps_free(freed);
+  });
 }
 
 // One model load, running on a thread of its own and waited for by the task that needs it.
