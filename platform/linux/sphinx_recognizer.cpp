@@ -310,11 +310,13 @@ class SphinxTask final : public RecognitionTask {
 
 class SphinxRecognizer final : public SpeechRecognizer {
  public:
-  explicit SphinxRecognizer(ModelFiles model) : model(std::move(model)) {
-    if (this->model.readable()) preload = ModelLoad::start(this->model);
+  // The model's files are checked once, at process start; the start-up check reads the answer.
+  explicit SphinxRecognizer(ModelFiles model)
+      : model(std::move(model)), available(this->model.readable()) {
+    if (available) preload = ModelLoad::start(this->model);
   }
 
-  bool isAvailable() override { return model.readable(); }
+  bool isAvailable() override { return available; }
   bool supportsOnDeviceRecognition() override { return true; }  // nothing leaves the machine
 
   std::shared_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
@@ -331,6 +333,7 @@ class SphinxRecognizer final : public SpeechRecognizer {
 
  private:
   ModelFiles model;
+  const bool available;
   std::shared_ptr<ModelLoad> preload;
 };
 
