@@ -5,7 +5,7 @@
 int main(int argc, char** argv) {
   quillmate::openStandardDescriptors();
   // Both live as long as the process, which ends only by exiting from the main queue.
-  quillmate::Platform* platform = quillmate::makeProductPlatform().release();
   quillmate::MainQueue* mainQueue = quillmate::makeMainQueue().release();
+  quillmate::Platform* platform = quillmate::makeProductPlatform(*mainQueue).release();
   quillmate::runProcess(argc, argv, *platform, *mainQueue);
 }

@@ -42,8 +42,9 @@ int main(int argc, char** argv) {
   ProcessSettings settings;
   if (scenario.cap) settings.sessionCap = *scenario.cap;
   if (scenario.grace) settings.gracePeriod = *scenario.grace;
-  auto* platform = new scripted::ScriptedPlatform(scenario, scripted::realTimeDelivery(),
-                                                  std::make_shared<scripted::CallLog>(logPath));
   MainQueue* mainQueue = makeMainQueue().release();
+  auto* platform =
+      new scripted::ScriptedPlatform(scenario, scripted::realTimeDelivery(), *mainQueue,
+                                     std::make_shared<scripted::CallLog>(logPath));
   runProcess(argc, argv, *platform, *mainQueue, settings);
 }

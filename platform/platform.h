@@ -13,6 +13,9 @@ namespace quillmate {
 // A platform error, reduced to what reaches the user.
 struct Error {
   std::string localizedDescription;  // a user-readable text
+  // The recognizer ended its task because it heard no speech, as some do at a long pause. Set
+  // by the platform; the session never looks at it.
+  bool nothingSaid = false;
 };
 
 struct AudioFormat {

@@ -14,6 +14,7 @@ namespace quillmate {
 std::unique_ptr<MainQueue> makeMainQueue();
 // Runs `work` once, on a background thread of low (utility) priority, never the main thread.
 void runInBackground(std::function<void()> work);
-std::unique_ptr<Platform> makeProductPlatform();
+// The platform may keep state of its own on `mainQueue`, which outlives it.
+std::unique_ptr<Platform> makeProductPlatform(MainQueue& mainQueue);
 
 }  // namespace quillmate

@@ -5,7 +5,7 @@
 namespace quillmate::testing {
 
 SessionHarness::SessionHarness(scripted::Scenario scenario, std::vector<std::string> arguments)
-    : platform(std::move(scenario), scripted::virtualDelivery(queue)) {
+    : platform(std::move(scenario), scripted::virtualDelivery(queue), queue) {
   ::testing::internal::CaptureStdout();
   session = std::make_shared<Dictation>(
       SessionContext{platform, queue, std::move(arguments), kGracePeriod, [this](int status) {

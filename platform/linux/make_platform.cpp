@@ -5,7 +5,7 @@
 
 namespace quillmate {
 
-std::unique_ptr<Platform> makeProductPlatform() {
+std::unique_ptr<Platform> makeProductPlatform(MainQueue&) {
   return std::make_unique<linux_platform::LinuxPlatform>(
       linux_platform::ModelSearch::fromEnvironment(std::getenv, QUILLMATE_MODEL_ROOT));
 }

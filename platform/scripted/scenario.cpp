@@ -54,6 +54,19 @@ std::optional<std::string> optionalText(const json& object, const char* key) {
   return value->get<std::string>();
 }
 
+std::vector<std::chrono::milliseconds> times(const json& object, const char* key) {
+  const json& list = *member(object, key);
+  if (!list.is_array()) throw Invalid{std::string("\"") + key + "\" must be an array"};
+  std::vector<std::chrono::milliseconds> parsed;
+  for (const json& at : list) {
+    if (!at.is_number_integer() || at.get<int64_t>() < 0) {
+      throw Invalid{std::string("each entry of \"") + key + "\" must be a whole number of ms"};
+    }
+    parsed.emplace_back(at.get<int64_t>());
+  }
+  return parsed;
+}
+
 Permission permission(const json& object, Permission fallback) {
   fallback.status = integer(object, "status", fallback.status);
   fallback.granted = boolean(object, "granted", fallback.granted);
@@ -84,7 +97,14 @@ ScriptedResult result(const json& entry) {
   } else if (member(entry, "isFinal")) {
     throw Invalid{"\"isFinal\" needs a \"transcript\""};
   }
-  if (auto description = optionalText(entry, "error")) scripted.error = Error{*description};
+  if (auto description = optionalText(entry, "error")) {
+    scripted.error = Error{*description, boolean(entry, "nothingSaid", false)};
+  } else if (member(entry, "nothingSaid")) {
+    throw Invalid{"\"nothingSaid\" needs an \"error\""};
+  }
+  int64_t task = integer(entry, "task", 0);
+  if (task < 0) throw Invalid{"\"task\" must not be negative"};
+  scripted.task = static_cast<std::size_t>(task);
   return scripted;
 }
 
@@ -95,6 +115,7 @@ Scenario scenario(const json& root) {
   parsed.recognizerExists = boolean(recognizer, "exists", parsed.recognizerExists);
   parsed.available = boolean(recognizer, "available", parsed.available);
   parsed.onDevice = boolean(recognizer, "onDevice", parsed.onDevice);
+  parsed.segmented = boolean(recognizer, "segmented", parsed.segmented);
   parsed.microphone = permission(objectAt(root, "microphone"), parsed.microphone);
   parsed.speech = permission(objectAt(root, "speech"), parsed.speech);
   const json& input = objectAt(root, "input");
@@ -103,15 +124,13 @@ Scenario scenario(const json& root) {
   if (channels < 0 || channels > UINT32_MAX) throw Invalid{"\"channelCount\" is out of range"};
   parsed.input.channelCount = static_cast<uint32_t>(channels);
   parsed.engineStartError = optionalText(root, "engineStartError");
-  if (const json* ends = member(root, "captureEndsAfterMs")) {
-    if (!ends->is_array()) throw Invalid{"\"captureEndsAfterMs\" must be an array"};
-    for (const json& at : *ends) {
-      if (!at.is_number_integer() || at.get<int64_t>() < 0) {
-        throw Invalid{"each entry of \"captureEndsAfterMs\" must be a whole number of ms"};
-      }
-      parsed.captureEnds.emplace_back(at.get<int64_t>());
-    }
+  if (member(root, "captureEndsAfterMs")) parsed.captureEnds = times(root, "captureEndsAfterMs");
+  if (member(root, "configurationChangesAfterMs")) {
+    parsed.configurationChanges = times(root, "configurationChangesAfterMs");
   }
+  parsed.engineKeepsRunning = boolean(root, "engineKeepsRunning", parsed.engineKeepsRunning);
+  parsed.restartFailures = integer(root, "restartFailures", parsed.restartFailures);
+  if (parsed.restartFailures < 0) throw Invalid{"\"restartFailures\" must not be negative"};
   if (const json* results = member(root, "results")) {
     if (!results->is_array()) throw Invalid{"\"results\" must be an array"};
     for (const json& entry : *results) parsed.results.push_back(result(entry));

@@ -12,13 +12,14 @@
 
 namespace quillmate::scripted {
 
-// One call of the result handler.
+// One call of the result handler of one native task.
 struct ScriptedResult {
   enum class From { taskCreated, audioEnded };
-  From from = From::taskCreated;
+  From from = From::taskCreated;  // "afterMs" or "afterEndAudioMs", counted for this task
   std::chrono::milliseconds after{0};
   std::optional<RecognitionResult> result;
-  std::optional<Error> error;
+  std::optional<Error> error;  // "error", with "nothingSaid" for a task that heard no speech
+  std::size_t task = 0;        // "task": 0 for the first native task, 1 for the next, ...
 };
 
 struct Permission {
@@ -27,17 +28,31 @@ struct Permission {
   std::chrono::milliseconds answerAfter{0};
 };
 
+// Every key of the JSON form is optional; the defaults give a session that listens and hears
+// nothing. Keys, beside the ones named at each field: "recognizer" {"exists", "available",
+// "onDevice", "segmented"}, "microphone" and "speech" {"status", "granted", "answerAfterMs"},
+// "input" {"sampleRate", "channelCount"}, "engineStartError", "captureEndsAfterMs", "results",
+// "capMs", "graceMs".
 struct Scenario {
   std::string currentLocale = "en_US";
   bool recognizerExists = true;
   bool available = true;
   bool onDevice = true;
+  // Composes the recognition layer that the macOS platform uses over the scripted native
+  // tasks: a final result or a "nothingSaid" error before the end of audio starts a new task.
+  bool segmented = false;
   Permission microphone;
   Permission speech;
   AudioFormat input{48000.0, 1};
   std::optional<std::string> engineStartError;
   // When capture ends by itself, counted from each successful engine start.
   std::vector<std::chrono::milliseconds> captureEnds;
+  // "configurationChangesAfterMs": hardware changes as the macOS engine posts them, counted
+  // from the first successful engine start. With this key the engine is the layer that the
+  // macOS platform uses, over scripted native engines.
+  std::optional<std::vector<std::chrono::milliseconds>> configurationChanges;
+  bool engineKeepsRunning = false;  // every change is one during which the engine still runs
+  int64_t restartFailures = 0;      // the first N restart tries fail to start
   std::vector<ScriptedResult> results;
   // Absent: the product's own session cap and grace period.
   std::optional<std::chrono::milliseconds> cap;

@@ -1,11 +1,12 @@
 #include "platform/scripted/scripted_platform.h"
 
-#include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <fstream>
-#include <thread>
 #include <utility>
+
+#include "platform/layers/restarting_engine.h"
+#include "platform/scripted/scripted_audio.h"
+#include "platform/scripted/scripted_native_engine.h"
 
 namespace quillmate::scripted {
 namespace {
@@ -69,17 +70,20 @@ class ScriptedRecognizer final : public SpeechRecognizer {
   std::shared_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
                                                    ResultHandler handler) override {
     log->record("recognitionTaskWithRequest");
-    deliver(ScriptedResult::From::taskCreated, handler);
+    std::size_t task = tasksMade++;
+    deliver(task, ScriptedResult::From::taskCreated, handler);
     // Only this platform's own requests reach its recognizer.
     auto& scripted = static_cast<ScriptedRequest&>(*request);
-    scripted.onAudioEnded = [this, handler] { deliver(ScriptedResult::From::audioEnded, handler); };
+    scripted.onAudioEnded = [this, task, handler] {
+      deliver(task, ScriptedResult::From::audioEnded, handler);
+    };
     return std::make_shared<ScriptedTask>(log);
   }
 
  private:
-  void deliver(ScriptedResult::From from, const ResultHandler& handler) {
+  void deliver(std::size_t task, ScriptedResult::From from, const ResultHandler& handler) {
     for (const ScriptedResult& scripted : scenario.results) {
-      if (scripted.from != from) continue;
+      if (scripted.task != task || scripted.from != from) continue;
       delivery(scripted.after, [handler, scripted] { handler(scripted.result, scripted.error); });
     }
   }
@@ -87,48 +91,17 @@ class ScriptedRecognizer final : public SpeechRecognizer {
   const Scenario& scenario;
   Delivery delivery;
   std::shared_ptr<CallLog> log;
-};
-
-class ScriptedInputNode final : public InputNode {
- public:
-  ScriptedInputNode(AudioFormat format, std::shared_ptr<CallLog> log)
-      : format(format), log(std::move(log)) {}
-
-  AudioFormat outputFormat(int bus) override {
-    log->record("outputFormatForBus " + std::to_string(bus));
-    return format;
-  }
-  void installTap(int bus, uint32_t bufferSize, AudioFormat, TapBlock block) override {
-    log->record("installTapOnBus " + std::to_string(bus) + " " + std::to_string(bufferSize));
-    std::lock_guard lock(tapMutex);
-    tap = std::move(block);
-  }
-  void removeTap(int bus) override {
-    log->record("removeTapOnBus " + std::to_string(bus));
-    std::lock_guard lock(tapMutex);
-    tap = nullptr;
-  }
-
-  // On the engine's audio thread. The lock hands the tap over between threads: once removeTap
-  // returns, no call of the old block is still running.
-  void feed(const AudioPCMBuffer& buffer, const AudioTime& time) {
-    std::lock_guard lock(tapMutex);
-    if (tap) tap(buffer, time);
-  }
-
-  const AudioFormat format;
-
- private:
-  std::shared_ptr<CallLog> log;
-  std::mutex tapMutex;
-  TapBlock tap;
+  std::size_t tasksMade = 0;  // on the main thread, where tasks are made
 };
 
 class ScriptedEngine final : public AudioEngine {
  public:
   ScriptedEngine(const Scenario& scenario, Delivery delivery, std::shared_ptr<CallLog> log)
-      : scenario(scenario), delivery(std::move(delivery)), log(log), input(scenario.input, log) {}
-  ~ScriptedEngine() override { stopFeeding(); }
+      : scenario(scenario),
+        delivery(std::move(delivery)),
+        log(log),
+        input(scenario.input, log),
+        feeder(input) {}
 
   InputNode& inputNode() override {
     log->record("inputNode");
@@ -138,58 +111,21 @@ class ScriptedEngine final : public AudioEngine {
   std::optional<Error> start(CaptureEnded ended) override {
     log->record("startAndReturnError");
     if (scenario.engineStartError) return Error{*scenario.engineStartError};
-    if (!audioThread.joinable()) {
-      running = true;
-      audioThread = std::thread([this] { feed(); });
-    }
+    feeder.start();
     for (auto after : scenario.captureEnds) delivery(after, ended);
     return std::nullopt;
   }
   void stop() override {
     log->record("stop");
-    stopFeeding();
+    feeder.stop();
   }
 
  private:
-  // Feeds silent 1024-frame buffers at the input's pace while the engine runs.
-  void feed() {
-    constexpr uint32_t kFrames = 1024;
-    constexpr uint32_t kMostChannels = 64;
-    AudioFormat format = input.format;
-    uint32_t channels = std::min(format.channelCount, kMostChannels);
-    format.channelCount = channels;
-    std::vector<float> silence(size_t{kFrames} * channels, 0.0f);
-    double seconds = std::clamp(kFrames / format.sampleRate, 0.001, 0.1);
-    auto period = std::chrono::duration<double>(seconds);
-    AudioPCMBuffer buffer{format, SampleType::float32, silence.data(), kFrames};
-    AudioTime time;
-    std::unique_lock lock(runMutex);
-    while (running) {
-      lock.unlock();
-      input.feed(buffer, time);
-      time.sampleTime += kFrames;
-      lock.lock();
-      wake.wait_for(lock, period, [this] { return !running; });
-    }
-  }
-
-  void stopFeeding() {
-    {
-      std::lock_guard lock(runMutex);
-      running = false;
-    }
-    wake.notify_all();
-    if (audioThread.joinable()) audioThread.join();
-  }
-
   const Scenario& scenario;
   Delivery delivery;
   std::shared_ptr<CallLog> log;
   ScriptedInputNode input;
-  std::mutex runMutex;
-  std::condition_variable wake;
-  bool running = false;
-  std::thread audioThread;
+  SilenceFeeder feeder;
 };
 
 }  // namespace
@@ -207,22 +143,39 @@ std::vector<std::string> CallLog::calls() {
   return recorded;
 }
 
-ScriptedPlatform::ScriptedPlatform(Scenario scenario, Delivery delivery,
+ScriptedPlatform::ScriptedPlatform(Scenario scenario, Delivery delivery, MainQueue& mainQueue,
                                    std::shared_ptr<CallLog> log)
-    : scenario(std::move(scenario)), delivery(std::move(delivery)), callLog(std::move(log)) {}
+    : scenario(std::move(scenario)),
+      delivery(std::move(delivery)),
+      mainQueue(mainQueue),
+      callLog(std::move(log)) {}
 
 std::shared_ptr<AudioEngine> ScriptedPlatform::makeAudioEngine() {
-  return std::make_shared<ScriptedEngine>(scenario, delivery, callLog);
+  if (!scenario.configurationChanges) {
+    return std::make_shared<ScriptedEngine>(scenario, delivery, callLog);
+  }
+  // The platform outlives its session's engine, so the boundary may reach back here.
+  return std::make_shared<layers::RestartingEngine>(
+      scriptedNativeEngines(scenario, delivery, callLog), mainQueue, [this] {
+        if (segmented) segmented->beginSegment();
+      });
 }
 
 std::shared_ptr<SpeechRecognizer> ScriptedPlatform::makeSpeechRecognizer(const Locale& locale) {
   callLog->record("initWithLocale " + locale.identifier.value_or(scenario.currentLocale));
   if (!scenario.recognizerExists) return nullptr;
-  return std::make_shared<ScriptedRecognizer>(scenario, delivery, callLog);
+  auto native = std::make_shared<ScriptedRecognizer>(scenario, delivery, callLog);
+  if (!scenario.segmented) return native;
+  segmented = std::make_shared<layers::SegmentedRecognizer>(native, mainQueue);
+  return segmented;
 }
 
 std::shared_ptr<RecognitionRequest> ScriptedPlatform::makeRecognitionRequest() {
-  return std::make_shared<ScriptedRequest>(callLog, appended);
+  auto makeNative = [log = callLog, frames = appended] {
+    return std::make_shared<ScriptedRequest>(log, frames);
+  };
+  if (!scenario.segmented) return makeNative();
+  return std::make_shared<layers::SegmentedRequest>(makeNative);
 }
 
 uint64_t ScriptedPlatform::framesAppended() const { return appended->load(); }

@@ -3,35 +3,23 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/layers/segmented_recognition.h"
+#include "platform/main_queue.h"
 #include "platform/platform.h"
+#include "platform/scripted/call_log.h"
 #include "platform/scripted/delivery.h"
 #include "platform/scripted/scenario.h"
 
 namespace quillmate::scripted {
 
-// Every platform call in order, as one line each: the operation's name, then its fixed
-// arguments. Appended to a file as well when one is named. Buffers appended by the tap are not
-// recorded.
-class CallLog {
- public:
-  explicit CallLog(std::optional<std::string> path = std::nullopt);
-  void record(const std::string& call);
-  std::vector<std::string> calls();
-
- private:
-  std::mutex mutex;
-  std::optional<std::string> path;
-  std::vector<std::string> recorded;
-};
-
 class ScriptedPlatform final : public Platform {
  public:
-  ScriptedPlatform(Scenario scenario, Delivery delivery,
+  // `mainQueue` is where the layers that the scenario may ask for keep their state.
+  ScriptedPlatform(Scenario scenario, Delivery delivery, MainQueue& mainQueue,
                    std::shared_ptr<CallLog> log = std::make_shared<CallLog>());
 
   std::shared_ptr<AudioEngine> makeAudioEngine() override;
@@ -48,7 +36,9 @@ class ScriptedPlatform final : public Platform {
  private:
   Scenario scenario;
   Delivery delivery;
+  MainQueue& mainQueue;
   std::shared_ptr<CallLog> callLog;
+  std::shared_ptr<layers::SegmentedRecognizer> segmented;  // when the scenario asks for it
   std::shared_ptr<std::atomic<uint64_t>> appended = std::make_shared<std::atomic<uint64_t>>(0);
 };
 
