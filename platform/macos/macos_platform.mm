@@ -1,12 +1,22 @@
 // The platform on macOS: a thin adapter over the Speech, AVFAudio and AVFoundation frameworks.
-// Raw status values pass through unchanged; text crosses in text.mm. Every entry point and every
+// The recognizer ends its tasks by itself at a pause and the engine stops when the hardware
+// changes, so the session gets both through the platform layers, which decide what to do; this
+// file only wires the native objects to them. Raw status values pass through unchanged; text
+// crosses in text.mm. Every entry point and every
 // block the frameworks call drains its own autorelease pool, since a command-line tool has no
 // event loop that would drain one, and no Objective-C exception leaves the adapter.
 #import <AVFoundation/AVFoundation.h>
 #import <Foundation/Foundation.h>
 #import <Speech/Speech.h>
 
+#include <chrono>
+#include <thread>
+
+#include "platform/layers/input_format.h"
+#include "platform/layers/restarting_engine.h"
+#include "platform/layers/segmented_recognition.h"
 #include "platform/macos/guarded.h"
+#include "platform/macos/speech_errors.h"
 #include "platform/macos/text.h"
 #include "platform/product.h"
 
@@ -82,7 +92,10 @@ class MacRecognizer final : public SpeechRecognizer {
                 RecognitionResult{{utf8(result.bestTranscription.formattedString)}, result.isFinal};
           }
           std::optional<Error> failure;
-          if (error) failure = Error{utf8(error.localizedDescription)};
+          if (error) {
+            failure = Error{utf8(error.localizedDescription),
+                            meansNothingSaid(utf8(error.domain), static_cast<int64_t>(error.code))};
+          }
           handler(std::move(delivered), std::move(failure));
         }
       };
@@ -101,34 +114,51 @@ class MacRecognizer final : public SpeechRecognizer {
   SFSpeechRecognizer* const native;
 };
 
-// The engine's input node, fetched from the engine on every use, as the session expects. The
-// engine raises when it has no input device at all, and the input node raises on a format that
-// no longer matches the device, so each call is guarded.
-class MacInputNode final : public InputNode {
+// One native engine. The engine raises when it has no input device at all, and the input node
+// raises on a format that no longer matches the device, so every call is guarded; what was
+// raised comes back as an error.
+class MacEngine final : public layers::NativeAudioEngine {
  public:
-  explicit MacInputNode(AVAudioEngine* engine) : engine(engine) {}
-
-  // An input that cannot even be asked for its format has no usable format.
-  AudioFormat outputFormat(int bus) override {
+  // `warmingUp` tells whether the microphone was first granted in this process, when the input
+  // may report no format for a moment.
+  explicit MacEngine(std::shared_ptr<const bool> warmingUp) : warmingUp(std::move(warmingUp)) {
     @autoreleasepool {
-      AudioFormat format;
-      guarded([&] {
-        formatRead = [engine.inputNode outputFormatForBus:static_cast<AVAudioNodeBus>(bus)];
-        format = {formatRead.sampleRate, formatRead.channelCount};
-      });
-      return format;
+      guarded([&] { native = [[AVAudioEngine alloc] init]; });
     }
   }
 
-  // The tap gets the very format object that outputFormat read; the session's copy of its two
-  // numbers only decided that it was usable. A refused tap is remembered, and the engine's start
-  // reports it, so that the session ends through its start failure.
-  void installTap(int bus, uint32_t bufferSize, AudioFormat, TapBlock block) override {
+  // Both sides of the input node must be usable: the hardware's and the one the tap sees. An
+  // input that cannot even be asked for its format has no usable format.
+  AudioFormat outputFormat(int bus) override {
     @autoreleasepool {
-      refused = guarded([&] {
-        [engine.inputNode installTapOnBus:static_cast<AVAudioNodeBus>(bus)
+      auto read = [&] {
+        AudioFormat format;
+        guarded([&] {
+          AVAudioInputNode* input = native.inputNode;
+          AVAudioFormat* hardware = [input inputFormatForBus:static_cast<AVAudioNodeBus>(bus)];
+          formatRead = [input outputFormatForBus:static_cast<AVAudioNodeBus>(bus)];
+          AudioFormat side{hardware.sampleRate, hardware.channelCount};
+          format = {formatRead.sampleRate, formatRead.channelCount};
+          if (!layers::usable(side)) format = side;
+        });
+        return format;
+      };
+      auto patience = *warmingUp ? std::chrono::milliseconds(1000) : std::chrono::milliseconds(0);
+      return layers::awaitUsableFormat(read, patience,
+                                       [](auto span) { std::this_thread::sleep_for(span); });
+    }
+  }
+
+  // With a format, the tap gets the very format object that outputFormat read; without one it
+  // takes the bus's current format, which a restart after a hardware change needs.
+  std::optional<Error> installTap(int bus, uint32_t bufferSize, std::optional<AudioFormat> format,
+                                  TapBlock block) override {
+    @autoreleasepool {
+      AVAudioFormat* tapFormat = format ? formatRead : nil;
+      return failure(guarded([&] {
+        [native.inputNode installTapOnBus:static_cast<AVAudioNodeBus>(bus)
                                bufferSize:bufferSize
-                                   format:formatRead
+                                   format:tapFormat
                                     block:^(AVAudioPCMBuffer* buffer, AVAudioTime*) {
                                       @autoreleasepool {
                                         AudioPCMBuffer handed;
@@ -137,83 +167,99 @@ class MacInputNode final : public InputNode {
                                         block(handed, AudioTime{});
                                       }
                                     }];
-      });
+      }));
     }
   }
 
   void removeTap(int bus) override {
     @autoreleasepool {
-      guarded([&] { [engine.inputNode removeTapOnBus:static_cast<AVAudioNodeBus>(bus)]; });
+      guarded([&] { [native.inputNode removeTapOnBus:static_cast<AVAudioNodeBus>(bus)]; });
     }
   }
 
-  std::optional<std::string> refused;  // why the last installTap was refused
-
- private:
-  AVAudioEngine* const engine;
-  AVAudioFormat* formatRead = nil;
-};
-
-class MacEngine final : public AudioEngine {
- public:
-  MacEngine() : native([[AVAudioEngine alloc] init]), input(native) {}
-
-  InputNode& inputNode() override { return input; }
-
-  void prepare() override {
+  std::optional<Error> prepare() override {
     @autoreleasepool {
-      prepareRefused = guarded([&] { [native prepare]; });
+      return failure(guarded([&] { [native prepare]; }));
     }
   }
 
-  std::optional<Error> start(CaptureEnded ended) override {
+  std::optional<Error> start() override {
     @autoreleasepool {
-      if (input.refused) return Error{*input.refused};
-      if (prepareRefused) return Error{*prepareRefused};
       NSError* error = nil;
       BOOL started = NO;
       if (auto raised = guarded([&] { started = [native startAndReturnError:&error]; })) {
         return Error{*raised};
       }
-      if (!started) {
-        return Error{error ? utf8(error.localizedDescription) : "The audio engine did not start."};
-      }
-      // Posted on an internal queue once the engine has already stopped, for example when a
-      // headset is plugged in. The block holds only the session's callback, never the engine,
-      // so the engine is not released from there.
-      observer = [NSNotificationCenter.defaultCenter
-          addObserverForName:AVAudioEngineConfigurationChangeNotification
-                      object:native
-                       queue:nil
-                  usingBlock:^(NSNotification*) {
-                    @autoreleasepool {
-                      ended();
-                    }
-                  }];
-      return std::nullopt;
+      if (started) return std::nullopt;
+      return Error{error ? utf8(error.localizedDescription) : "The audio engine did not start."};
     }
   }
 
   void stop() override {
     @autoreleasepool {
-      if (observer) {
-        [NSNotificationCenter.defaultCenter removeObserver:observer];
-        observer = nil;
-      }
       guarded([&] { [native stop]; });
     }
   }
 
+  bool isRunning() override {
+    @autoreleasepool {
+      BOOL running = NO;
+      guarded([&] { running = native.isRunning; });
+      return running;
+    }
+  }
+
+  // Posted on an internal queue. The block holds only the layer's callback, which posts to the
+  // main queue, never the engine, so no engine is released from there.
+  void observeConfigurationChanges(std::function<void()> changed) override {
+    @autoreleasepool {
+      guarded([&] {
+        observer = [NSNotificationCenter.defaultCenter
+            addObserverForName:AVAudioEngineConfigurationChangeNotification
+                        object:native
+                         queue:nil
+                    usingBlock:^(NSNotification*) {
+                      @autoreleasepool {
+                        changed();
+                      }
+                    }];
+      });
+    }
+  }
+
+  void stopObserving() override {
+    @autoreleasepool {
+      if (!observer) return;
+      guarded([&] { [NSNotificationCenter.defaultCenter removeObserver:observer]; });
+      observer = nil;
+    }
+  }
+
  private:
-  AVAudioEngine* const native;
-  MacInputNode input;
-  std::optional<std::string> prepareRefused;
+  static std::optional<Error> failure(const std::optional<std::string>& raised) {
+    if (!raised) return std::nullopt;
+    return Error{*raised};
+  }
+
+  std::shared_ptr<const bool> warmingUp;
+  AVAudioEngine* native = nil;
+  AVAudioFormat* formatRead = nil;
   id<NSObject> observer = nil;
 };
 
 class MacPlatform final : public Platform {
  public:
-  std::shared_ptr<AudioEngine> makeAudioEngine() override { return std::make_shared<MacEngine>(); }
+  explicit MacPlatform(MainQueue& mainQueue) : mainQueue(mainQueue) {}
+
+  // The platform outlives the session's engine, so the segment boundary may reach back here.
+  std::shared_ptr<AudioEngine> makeAudioEngine() override {
+    return std::make_shared<layers::RestartingEngine>(
+        [warmingUp = microphoneWarmingUp] { return std::make_shared<MacEngine>(warmingUp); },
+        mainQueue,
+        [this] {
+          if (segmented) segmented->beginSegment();
+        });
+  }
 
   std::shared_ptr<SpeechRecognizer> makeSpeechRecognizer(const Locale& locale) override {
     @autoreleasepool {
@@ -233,18 +279,23 @@ class MacPlatform final : public Platform {
         if (!recognizer) recognizer = [[SFSpeechRecognizer alloc] init];
       }
       if (!recognizer) return nullptr;
-      return std::make_shared<MacRecognizer>(recognizer);
+      segmented = std::make_shared<layers::SegmentedRecognizer>(
+          std::make_shared<MacRecognizer>(recognizer), mainQueue);
+      return segmented;
     }
   }
 
   std::shared_ptr<RecognitionRequest> makeRecognitionRequest() override {
-    return std::make_shared<MacRequest>();
+    return std::make_shared<layers::SegmentedRequest>(
+        [] { return std::make_shared<MacRequest>(); });
   }
 
   int64_t authorizationStatusForMediaType(MediaType) override {
     @autoreleasepool {
-      return static_cast<int64_t>(
-          [AVCaptureDevice authorizationStatusForMediaType:AVMediaTypeAudio]);
+      auto status =
+          static_cast<int64_t>([AVCaptureDevice authorizationStatusForMediaType:AVMediaTypeAudio]);
+      *microphoneWarmingUp = status == 0;  // not determined: a grant may follow in this process
+      return status;
     }
   }
 
@@ -268,6 +319,11 @@ class MacPlatform final : public Platform {
       }];
     }
   }
+
+ private:
+  MainQueue& mainQueue;
+  std::shared_ptr<layers::SegmentedRecognizer> segmented;
+  std::shared_ptr<bool> microphoneWarmingUp = std::make_shared<bool>(false);
 };
 
 }  // namespace
@@ -275,6 +331,8 @@ class MacPlatform final : public Platform {
 
 namespace quillmate {
 
-std::unique_ptr<Platform> makeProductPlatform() { return std::make_unique<macos::MacPlatform>(); }
+std::unique_ptr<Platform> makeProductPlatform(MainQueue& mainQueue) {
+  return std::make_unique<macos::MacPlatform>(mainQueue);
+}
 
 }  // namespace quillmate
