@@ -56,6 +56,26 @@ TEST(Scenario, ReadsEveryKey) {
   EXPECT_FALSE(s.results[1].result || s.results[1].error);
   EXPECT_EQ(s.cap, std::chrono::milliseconds(900));
   EXPECT_EQ(s.grace, std::chrono::milliseconds(20));
+  EXPECT_FALSE(s.segmented || s.configurationChanges || s.engineKeepsRunning);
+}
+
+TEST(Scenario, ReadsTheKeysOfSegmentsAndRestarts) {
+  auto parsed = parseScenario(R"({
+    "recognizer": {"segmented": true},
+    "results": [{"task": 2, "afterMs": 5, "error": "No speech detected", "nothingSaid": true}],
+    "configurationChangesAfterMs": [100, 300], "engineKeepsRunning": true,
+    "restartFailures": 2})");
+  ASSERT_TRUE(std::holds_alternative<Scenario>(parsed)) << std::get<std::string>(parsed);
+  const Scenario& s = std::get<Scenario>(parsed);
+  EXPECT_TRUE(s.segmented);
+  ASSERT_EQ(s.results.size(), 1u);
+  EXPECT_EQ(s.results[0].task, 2u);
+  EXPECT_TRUE(s.results[0].error->nothingSaid);
+  EXPECT_EQ(s.configurationChanges,
+            (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(100),
+                                                    std::chrono::milliseconds(300)}));
+  EXPECT_TRUE(s.engineKeepsRunning);
+  EXPECT_EQ(s.restartFailures, 2);
 }
 
 TEST(Scenario, NamesWhatIsWrong) {
@@ -74,6 +94,11 @@ TEST(Scenario, NamesWhatIsWrong) {
       {R"({"capMs": -1})", "\"capMs\" must not be negative"},
       {R"({"captureEndsAfterMs": [-1]})",
        "each entry of \"captureEndsAfterMs\" must be a whole number of ms"},
+      {R"({"configurationChangesAfterMs": 5})", "\"configurationChangesAfterMs\" must be an array"},
+      {R"({"results": [{"afterMs": 1, "nothingSaid": true}]})",
+       "\"nothingSaid\" needs an \"error\""},
+      {R"({"results": [{"afterMs": 1, "task": -1}]})", "\"task\" must not be negative"},
+      {R"({"restartFailures": -1})", "\"restartFailures\" must not be negative"},
   };
   for (const auto& c : cases) {
     auto parsed = parseScenario(c.json);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/layers/segmented_recognition.h"
 #include "platform/scripted/virtual_main_queue.h"
 #ifdef QUILLMATE_LINUX_PLATFORM
 #include "platform/linux/sphinx_recognizer.h"
@@ -101,6 +102,27 @@ TEST(Tap, AppendsEachBufferWithoutAllocating) {
   EXPECT_EQ(platform.request->frames, 100u * 1024);
   // The tap keeps the request alive, not the session.
   EXPECT_EQ(session.use_count(), 1);
+}
+
+// Where the recognizer works in segments, the tap's request hands each buffer to the current
+// segment's native request: that hand-over must not allocate either, across a switch.
+TEST(Tap, TheSegmentedRequestHandsOverWithoutAllocating) {
+  layers::SegmentedRequest request([] { return std::make_shared<CountingRequest>(); });
+  Recognizer native;
+  scripted::VirtualMainQueue queue;
+  auto recognizer = std::make_shared<layers::SegmentedRecognizer>(
+      std::shared_ptr<SpeechRecognizer>(&native, [](SpeechRecognizer*) {}), queue);
+  auto shared = std::shared_ptr<layers::SegmentedRequest>(&request, [](auto*) {});
+  auto task = recognizer->recognitionTask(shared, [](auto, auto) {});
+  float samples[1024] = {};
+  AudioPCMBuffer buffer{{48000.0, 1}, SampleType::float32, samples, 1024};
+  long before = allocations.load();
+  for (int i = 0; i < 100; ++i) request.appendAudioPCMBuffer(buffer);
+  EXPECT_EQ(allocations.load() - before, 0);
+  recognizer->beginSegment();  // on the main queue, where allocating is fine
+  before = allocations.load();
+  for (int i = 0; i < 100; ++i) request.appendAudioPCMBuffer(buffer);
+  EXPECT_EQ(allocations.load() - before, 0);
 }
 
 #ifdef QUILLMATE_LINUX_PLATFORM
