@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/final_line_guard.h"
 #include "app/stdin_watcher.h"
+#include "output/last_line.h"
 
 namespace quillmate {
 
@@ -30,12 +32,20 @@ void openStandardDescriptors() {
 
 void runProcess(int argc, char** argv, Platform& platform, MainQueue& mainQueue,
                 ProcessSettings settings) {
-  session = std::make_shared<Dictation>(SessionContext{
-      platform, mainQueue, std::vector<std::string>(argv, argv + argc), settings.gracePeriod});
+  SessionContext context{platform, mainQueue, std::vector<std::string>(argv, argv + argc),
+                         settings.gracePeriod};
+  context.exitProcess = exitAfterFinalLine;
+  context.claimFinalLine = claimFinalLine;
+  context.stopRequested = stopRequested;
+  session = std::make_shared<Dictation>(std::move(context));
   // A host that closed our standard output must not kill us with SIGPIPE: a failed write is
   // just a dropped line, and the process still ends with its own exit status.
   std::signal(SIGPIPE, SIG_IGN);
-  mainQueue.postAfter(settings.sessionCap, [] { session->finish(); });
+  guardFinalLine(mainQueue, {settings.sessionCap, settings.gracePeriod});
+  mainQueue.postAfter(settings.sessionCap, [] {
+    stopRequested();
+    session->finish();
+  });
   startStdinWatcher(mainQueue);
   session->start();
   mainQueue.run();

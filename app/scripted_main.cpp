@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/final_line_guard.h"
 #include "app/process.h"
 #include "platform/product.h"
 #include "platform/scripted/scripted_platform.h"
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
   quillmate::openStandardDescriptors();
   using namespace quillmate;
   scripted::Scenario scenario = loadScenario();
+  silenceStandardError();  // after the harness's own complaints, which go to standard error
   std::optional<std::string> logPath;
   if (const char* path = std::getenv("QUILLMATE_CALL_LOG")) logPath = path;
   ProcessSettings settings;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "app/final_line_guard.h"
 #include "app/process.h"
 #include "platform/product.h"
 
@@ -25,6 +26,7 @@ void readToEnd() {
 void startStdinWatcher(MainQueue& mainQueue) {
   runInBackground([&mainQueue] {
     readToEnd();
+    stopRequested();
     mainQueue.post([] { session->finish(); });
   });
 }

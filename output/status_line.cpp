@@ -1,9 +1,9 @@
 #include "output/status_line.h"
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "output/characters.h"
+#include "output/last_line.h"
 
 namespace quillmate {
 
@@ -20,10 +20,10 @@ std::string statusLine(std::string_view status, std::string_view transcript,
 
 void emit(std::string_view status, std::string_view transcript, std::string_view error) {
   std::string line = statusLine(status, transcript, error);
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
-  // A closed pipe leaves the stream's error flag set; clear it so a later line is still tried.
-  std::clearerr(stdout);
+  // Kept current first, so that a process that dies while this line is written still reports
+  // these words.
+  prepareLastLine(transcript);
+  writeStatusLine(line);
 }
 
 }  // namespace quillmate

@@ -16,7 +16,8 @@ std::string statusLine(std::string_view status, std::string_view transcript,
                        std::string_view error);
 
 // Writes one status line to standard output and flushes it before returning. A failed write
-// (the host closed its end) is a dropped line, never reported to the caller.
+// (the host closed its end) is a dropped line, never reported to the caller. Keeps the last line
+// (output/last_line.h) current with the transcript.
 void emit(std::string_view status, std::string_view transcript = {}, std::string_view error = {});
 
 }  // namespace quillmate

@@ -26,6 +26,12 @@ struct SessionContext {
   std::vector<std::string> arguments;  // the command line, the program's own name first
   std::chrono::milliseconds gracePeriod = kGracePeriod;
   std::function<void(int)> exitProcess = [](int status) { std::exit(status); };
+  // The process's one test for its final line, given the exit status that goes with the line:
+  // false when another road (a crash, a library's exit) has written one already.
+  std::function<bool(int)> claimFinalLine = [](int) { return true; };
+  // Told of each graceful stop as it begins, so that the process can tell when the final line
+  // is overdue.
+  std::function<void()> stopRequested = [] {};
 };
 
 // Lives on the main queue: every read and write of its fields happens there. Platform callbacks

@@ -23,6 +23,7 @@ void Dictation::finish(std::optional<std::string> error) {
   }
   if (finishing) return;
   finishing = true;
+  context.stopRequested();
   engine->stop();
   if (tapped) {
     engine->inputNode().removeTap(0);
@@ -51,12 +52,19 @@ void Dictation::complete(std::optional<std::string> error) {
   if (recognition) recognition->cancel();
   recognition.reset();
   request.reset();
+  int status = error ? 1 : 0;
+  // When another road has already written the process's final line, that line stands, and it
+  // is always an "error" line.
+  if (!context.claimFinalLine(status)) {
+    context.exitProcess(1);
+    return;
+  }
   if (error) {
     emit("error", text, *error);
   } else {
     emit("done", text);
   }
-  context.exitProcess(error ? 1 : 0);
+  context.exitProcess(status);
 }
 
 }  // namespace quillmate

@@ -135,6 +135,16 @@ Scenario scenario(const json& root) {
     if (!results->is_array()) throw Invalid{"\"results\" must be an array"};
     for (const json& entry : *results) parsed.results.push_back(result(entry));
   }
+  if (member(root, "fault")) {
+    const json& fault = objectAt(root, "fault");
+    auto in = optionalText(fault, "in");
+    auto kind = faultKind(optionalText(fault, "kind").value_or(""));
+    if (!in || !kind) {
+      throw Invalid{
+          "\"fault\" needs \"in\" and a \"kind\" of segfault, abort, exit, throw or hang"};
+    }
+    parsed.fault = Fault{*in, *kind};
+  }
   if (member(root, "capMs")) parsed.cap = milliseconds(root, "capMs", {});
   if (member(root, "graceMs")) parsed.grace = milliseconds(root, "graceMs", {});
   return parsed;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/scripted/faults.h"
 
 namespace quillmate::scripted {
 
@@ -32,7 +33,7 @@ struct Permission {
 // nothing. Keys, beside the ones named at each field: "recognizer" {"exists", "available",
 // "onDevice", "segmented"}, "microphone" and "speech" {"status", "granted", "answerAfterMs"},
 // "input" {"sampleRate", "channelCount"}, "engineStartError", "captureEndsAfterMs", "results",
-// "capMs", "graceMs".
+// "capMs", "graceMs", "fault".
 struct Scenario {
   std::string currentLocale = "en_US";
   bool recognizerExists = true;
@@ -54,6 +55,8 @@ struct Scenario {
   bool engineKeepsRunning = false;  // every change is one during which the engine still runs
   int64_t restartFailures = 0;      // the first N restart tries fail to start
   std::vector<ScriptedResult> results;
+  // "fault": {"in": OPERATION, "kind": KIND}: the named operation fails on its own thread.
+  std::optional<Fault> fault;
   // Absent: the product's own session cap and grace period.
   std::optional<std::chrono::milliseconds> cap;
   std::optional<std::chrono::milliseconds> grace;

@@ -84,7 +84,10 @@ class ScriptedRecognizer final : public SpeechRecognizer {
   void deliver(std::size_t task, ScriptedResult::From from, const ResultHandler& handler) {
     for (const ScriptedResult& scripted : scenario.results) {
       if (scripted.task != task || scripted.from != from) continue;
-      delivery(scripted.after, [handler, scripted] { handler(scripted.result, scripted.error); });
+      delivery(scripted.after, [handler, scripted, log = log] {
+        log->faultPoint("result");
+        handler(scripted.result, scripted.error);
+      });
     }
   }
 
@@ -133,9 +136,16 @@ class ScriptedEngine final : public AudioEngine {
 CallLog::CallLog(std::optional<std::string> path) : path(std::move(path)) {}
 
 void CallLog::record(const std::string& call) {
-  std::lock_guard lock(mutex);
-  recorded.push_back(call);
-  if (path) std::ofstream(*path, std::ios::app) << call << '\n';
+  {
+    std::lock_guard lock(mutex);
+    recorded.push_back(call);
+    if (path) std::ofstream(*path, std::ios::app) << call << '\n';
+  }
+  faultPoint(call.substr(0, call.find(' ')));
+}
+
+void CallLog::faultPoint(const std::string& operation) {
+  if (fault && fault->in == operation) strike(fault->kind);
 }
 
 std::vector<std::string> CallLog::calls() {
@@ -148,7 +158,9 @@ ScriptedPlatform::ScriptedPlatform(Scenario scenario, Delivery delivery, MainQue
     : scenario(std::move(scenario)),
       delivery(std::move(delivery)),
       mainQueue(mainQueue),
-      callLog(std::move(log)) {}
+      callLog(std::move(log)) {
+  callLog->arm(this->scenario.fault);
+}
 
 std::shared_ptr<AudioEngine> ScriptedPlatform::makeAudioEngine() {
   if (!scenario.configurationChanges) {

@@ -1,0 +1,173 @@
+#include "app/final_line_guard.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <thread>
+
+#include "app/process.h"
+#include "output/last_line.h"
+
+namespace quillmate {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+struct sigaction previousActions[sizeof kFatalSignals / sizeof kFatalSignals[0]];
+std::atomic<bool> exitingNormally{false};
+std::atomic<int64_t> firstStopRequest{INT64_MAX};  // nanoseconds on the steady clock
+int stopPipe[2] = {-1, -1};
+
+int64_t nanosecondsNow() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+      .count();
+}
+
+// Writes the last line, lets a handler installed before ours (a sanitizer's) run, and ends the
+// process with the status that matches the final line on standard output.
+void onFatalSignal(int signal, siginfo_t* info, void* context) {
+  bool wrote = false;
+  int status = writeLastLine(&wrote);
+  if (wrote) {
+    for (std::size_t i = 0; i < sizeof kFatalSignals / sizeof kFatalSignals[0]; ++i) {
+      if (kFatalSignals[i] != signal) continue;
+      const struct sigaction& previous = previousActions[i];
+      if (previous.sa_flags & SA_SIGINFO) {
+        if (previous.sa_sigaction) previous.sa_sigaction(signal, info, context);
+      } else if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+        previous.sa_handler(signal);
+      }
+    }
+  }
+  _exit(status);
+}
+
+// `exit` from anywhere but the session's own end: a library gave up on this process.
+void onExit() {
+  if (exitingNormally.load()) return;
+  _exit(writeLastLine());
+}
+
+[[noreturn]] void onTerminate() { _exit(writeLastLine()); }
+
+// Only wakes the stop thread: no work in a signal handler.
+void onStopSignal(int) {
+  int saved = errno;
+  char byte = 1;
+  [[maybe_unused]] ssize_t ignored = write(stopPipe[1], &byte, 1);
+  errno = saved;
+}
+
+void installFatalSignalHandlers() {
+  // Its own stack, so that a stack overflow on the main thread can still be answered.
+  static char alternateStack[64 * 1024];
+  stack_t stack{};
+  stack.ss_sp = alternateStack;
+  stack.ss_size = sizeof alternateStack;
+  sigaltstack(&stack, nullptr);
+  for (std::size_t i = 0; i < sizeof kFatalSignals / sizeof kFatalSignals[0]; ++i) {
+    struct sigaction action {};
+    action.sa_sigaction = onFatalSignal;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    sigaction(kFatalSignals[i], &action, &previousActions[i]);
+  }
+}
+
+void startStopSignals(MainQueue& mainQueue) {
+  if (pipe(stopPipe) != 0) return;
+  for (int end : stopPipe) fcntl(end, F_SETFD, FD_CLOEXEC);
+  fcntl(stopPipe[1], F_SETFL, O_NONBLOCK);
+  std::thread([&mainQueue] {
+    for (;;) {
+      char byte;
+      ssize_t count = read(stopPipe[0], &byte, 1);
+      if (count < 0 && errno == EINTR) continue;
+      if (count <= 0) return;
+      stopRequested();
+      // A second one changes nothing: the graceful stop is already under way.
+      mainQueue.post([] { session->finish(); });
+    }
+  }).detach();
+  for (int signal : kStopSignals) {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+// Ends the process when its final line is overdue by kOverdueMargin: the main thread has
+// stopped answering, so neither the grace period nor the cap can end the session. Touches no
+// session state.
+void startWatchdog(FinalLineDeadlines deadlines) {
+  auto startedAt = nanosecondsNow();
+  std::thread([deadlines, startedAt] {
+    auto ns = [](auto span) {
+      return std::chrono::duration_cast<std::chrono::nanoseconds>(span).count();
+    };
+    int64_t latest = startedAt + ns(deadlines.sessionCap + deadlines.gracePeriod);
+    int64_t claimSeenAt = 0;
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      int64_t now = nanosecondsNow();
+      int status = finalLineStatus();
+      if (status >= 0) {
+        // The final line is out; the process has its margin to finish exiting.
+        if (claimSeenAt == 0) claimSeenAt = now;
+        if (now - claimSeenAt > ns(kOverdueMargin)) _exit(status);
+        continue;
+      }
+      int64_t stop = firstStopRequest.load();
+      int64_t due = latest;
+      if (stop != INT64_MAX) due = std::min(due, stop + ns(deadlines.gracePeriod));
+      if (now > due + ns(kOverdueMargin)) _exit(writeLastLine());
+    }
+  }).detach();
+}
+
+}  // namespace
+
+void guardFinalLine(MainQueue& mainQueue, FinalLineDeadlines deadlines) {
+  installFatalSignalHandlers();
+  std::atexit(onExit);
+  std::set_terminate(onTerminate);
+  startStopSignals(mainQueue);
+  startWatchdog(deadlines);
+}
+
+void stopRequested() {
+  int64_t now = nanosecondsNow();
+  int64_t earliest = firstStopRequest.load();
+  while (now < earliest && !firstStopRequest.compare_exchange_weak(earliest, now)) {
+  }
+}
+
+void exitAfterFinalLine(int status) {
+  finalLineWritten();
+  exitingNormally.store(true);
+  std::exit(status);
+}
+
+void silenceStandardError() {
+#ifndef QUILLMATE_KEEP_STANDARD_ERROR
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null < 0) return;
+  if (null != STDERR_FILENO) {
+    dup2(null, STDERR_FILENO);
+    close(null);
+  }
+#endif
+}
+
+}  // namespace quillmate

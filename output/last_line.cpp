@@ -1,0 +1,98 @@
+#include "output/last_line.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "output/characters.h"
+#include "output/status_line.h"
+
+namespace quillmate {
+namespace {
+
+// Two buffers, so that the main thread fills one while a handler may be reading the other.
+constexpr std::size_t kCapacity = 64 * 1024;
+char buffers[2][kCapacity];
+std::atomic<std::size_t> lengths[2];
+std::atomic<int> ready{-1};  // the buffer that holds the line; -1 before the first
+std::atomic<int> claimed{-1};
+std::atomic<bool> written{false};
+std::atomic<bool> partial{false};  // the last status line reached standard output only in part
+
+// The ready line before any status line was written.
+constexpr std::string_view kEmptyLastLine =
+    "{\"error\":\"Dictation stopped unexpectedly.\",\"status\":\"error\",\"transcript\":\"\"}\n";
+
+void writeAll(const char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t count = write(STDOUT_FILENO, data + done, size - done);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return;
+    done += static_cast<std::size_t>(count);
+  }
+}
+
+}  // namespace
+
+void prepareLastLine(std::string_view transcript) {
+  if (claimed.load() >= 0) return;
+  std::string line = statusLine("error", transcript, kStoppedUnexpectedly);
+  // A transcript of 4000 characters made of long clusters may not fit: the line then carries
+  // fewer of its characters rather than none.
+  for (std::size_t limit = kTranscriptLimit; line.size() > kCapacity; limit /= 2) {
+    line = statusLine("error", firstCharacters(transcript, limit / 2), kStoppedUnexpectedly);
+  }
+  int next = ready.load() == 0 ? 1 : 0;
+  std::memcpy(buffers[next], line.data(), line.size());
+  lengths[next].store(line.size());
+  ready.store(next);
+}
+
+bool claimFinalLine(int status) {
+  int none = -1;
+  return claimed.compare_exchange_strong(none, status);
+}
+
+void finalLineWritten() { written.store(true); }
+
+int finalLineStatus() { return claimed.load(); }
+
+int writeLastLine(bool* wrote) {
+  int none = -1;
+  bool mine = claimed.compare_exchange_strong(none, 1);
+  if (wrote) *wrote = mine;
+  if (!mine) {
+    // Another road writes its final line: let it finish, then end with its status.
+    timespec pause{0, 1000000};
+    for (int i = 0; i < 1000 && !written.load(); ++i) nanosleep(&pause, nullptr);
+    return none;
+  }
+  if (partial.load()) writeAll("\n", 1);
+  int index = ready.load();
+  if (index < 0) {
+    writeAll(kEmptyLastLine.data(), kEmptyLastLine.size());
+  } else {
+    writeAll(buffers[index], lengths[index].load());
+  }
+  written.store(true);
+  return 1;
+}
+
+void writeStatusLine(std::string_view line) {
+  std::size_t done = 0;
+  while (done < line.size()) {
+    ssize_t count = write(STDOUT_FILENO, line.data() + done, line.size() - done);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    done += static_cast<std::size_t>(count);
+    partial.store(done < line.size());
+  }
+  partial.store(done > 0 && done < line.size());
+}
+
+}  // namespace quillmate
