@@ -48,7 +48,8 @@ Ending dyingChild(const std::function<void(int ready)>& body, bool waitForReady 
   close(ready[0]);
   std::string text;
   char chunk[65536];
-  for (ssize_t count; (count = read(output[0], chunk, sizeof chunk)) > 0;) text.append(chunk, count);
+  for (ssize_t count; (count = read(output[0], chunk, sizeof chunk)) > 0;)
+    text.append(chunk, count);
   close(output[0]);
   int status = 0;
   waitpid(child, &status, 0);
@@ -71,7 +72,9 @@ TEST(LastLine, CarriesTheLatestTranscriptAndIsWrittenOnce) {
          emit("starting");
          emit("listening", "go forward");
        },
-       {{"starting", "", ""}, {"listening", "go forward", ""}, {"error", "go forward", kStopped.error}},
+       {{"starting", "", ""},
+        {"listening", "go forward", ""},
+        {"error", "go forward", kStopped.error}},
        1},
       {"after the session's own final line, nothing more and its status",
        [](int) {

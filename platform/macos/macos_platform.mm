@@ -9,8 +9,12 @@
 #import <Foundation/Foundation.h>
 #import <Speech/Speech.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <thread>
+
+#include "output/last_line.h"
 
 #include "platform/layers/input_format.h"
 #include "platform/layers/restarting_engine.h"
@@ -247,9 +251,16 @@ class MacEngine final : public layers::NativeAudioEngine {
   id<NSObject> observer = nil;
 };
 
+// An Objective-C exception that no @try of ours can catch, raised on a framework's own thread
+// (AVFAudio's I/O and property-listener threads do): the last line goes out before the runtime
+// aborts.
+void onUncaughtException(NSException*) { _exit(writeLastLine()); }
+
 class MacPlatform final : public Platform {
  public:
-  explicit MacPlatform(MainQueue& mainQueue) : mainQueue(mainQueue) {}
+  explicit MacPlatform(MainQueue& mainQueue) : mainQueue(mainQueue) {
+    NSSetUncaughtExceptionHandler(&onUncaughtException);
+  }
 
   // The platform outlives the session's engine, so the segment boundary may reach back here.
   std::shared_ptr<AudioEngine> makeAudioEngine() override {
