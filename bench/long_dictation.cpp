@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
   std::optional<std::string> final;
   std::optional<Clock::time_point> finalAt;
   auto recognizer =
-      makeSphinxRecognizer(ModelFiles::in(std::string(QUILLMATE_MODEL_ROOT) + "/en-us"));
+      makeSphinxRecognizer(ModelFiles::debianLayout(std::string(QUILLMATE_MODEL_ROOT) + "/en-us"));
   auto request = makeSphinxRequest();
   auto task = recognizer->recognitionTask(
       request, [&](std::optional<RecognitionResult> result, std::optional<Error> error) {

@@ -132,6 +132,9 @@ class Platform {
   virtual void requestAccessForMediaType(MediaType type, std::function<void(bool)> answer) = 0;
   // `answer` is called once, on any thread, with the raw speech status; 3 is authorized.
   virtual void requestAuthorization(std::function<void(int64_t)> answer) = 0;
+  // The platform's own words for "no recognizer can serve the locale", where what the user must
+  // do differs from the session's message; nothing where it does not.
+  virtual std::optional<std::string> unavailableMessage() { return std::nullopt; }
 };
 
 }  // namespace quillmate

@@ -20,7 +20,7 @@ void Dictation::start() {
       recognizer && recognizer->isAvailable() && recognizer->supportsOnDeviceRecognition();
   if (!usable) {
     if (ended) return;
-    complete(std::string(messages::unavailable));
+    complete(context.platform.unavailableMessage().value_or(std::string(messages::unavailable)));
     return;
   }
   emit("starting");

@@ -149,12 +149,12 @@ TEST(ModelSearch, AnInstalledFolderNamesItsFiles) {
   Machine machine;
   fs::path folder = machine.base / "model";
   fs::create_directories(folder);
-  ModelFiles text = ModelFiles::installed(folder.string());
+  ModelFiles text = ModelFiles::installedLayout(folder.string());
   EXPECT_EQ(text.acousticModel, (folder / "acoustic-model").string());
   EXPECT_EQ(text.languageModel, (folder / "language-model.lm").string());
   EXPECT_EQ(text.dictionary, (folder / "dictionary.dict").string());
   std::ofstream(folder / "language-model.lm.bin") << "x";
-  EXPECT_EQ(ModelFiles::installed(folder.string()).languageModel,
+  EXPECT_EQ(ModelFiles::installedLayout(folder.string()).languageModel,
             (folder / "language-model.lm.bin").string());
 }
 

@@ -107,7 +107,7 @@ TEST(SphinxRecognizer, RecognisesSpeechInEveryCaptureFormat) {
   ASSERT_GT(mono.size(), 16000u);
   for (const auto& format : formats) {
     SCOPED_TRACE(::testing::Message() << format.rate << " Hz x" << format.channels);
-    auto recognizer = makeSphinxRecognizer(ModelFiles::in(kModel));
+    auto recognizer = makeSphinxRecognizer(ModelFiles::debianLayout(kModel));
     ASSERT_TRUE(recognizer->isAvailable());
     EXPECT_TRUE(recognizer->supportsOnDeviceRecognition());
     auto request = makeSphinxRequest();
@@ -160,7 +160,7 @@ TEST(SphinxRecognizer, AnEarlyStopDropsNoQuietWord) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto recognizer = makeSphinxRecognizer(ModelFiles::in(kModel));
+    auto recognizer = makeSphinxRecognizer(ModelFiles::debianLayout(kModel));
     auto request = makeSphinxRequest();
     Results results;
     auto task = recognizer->recognitionTask(request, results.handler());
@@ -180,7 +180,7 @@ TEST(SphinxRecognizer, AnEarlyStopDropsNoQuietWord) {
 }
 
 TEST(SphinxRecognizer, CancelStopsTheTaskWithoutAnotherResult) {
-  auto recognizer = makeSphinxRecognizer(ModelFiles::in(kModel));
+  auto recognizer = makeSphinxRecognizer(ModelFiles::debianLayout(kModel));
   auto request = makeSphinxRequest();
   Results results;
   auto task = recognizer->recognitionTask(request, results.handler());
@@ -237,7 +237,7 @@ std::string outcome(const std::filesystem::path& model) {
   std::string seen = "no outcome";
   EXPECT_EXIT(
       {
-        auto recognizer = makeSphinxRecognizer(ModelFiles::in(model.string()));
+        auto recognizer = makeSphinxRecognizer(ModelFiles::debianLayout(model.string()));
         if (!recognizer->isAvailable()) std::_Exit(10);
         auto request = makeSphinxRequest();
         Results results;
@@ -307,7 +307,7 @@ TEST(SphinxRecognizer, EveryModelFileBrokenEndsInOneAnswer) {
 }
 
 TEST(SphinxRecognizer, AMissingModelIsUnavailableAndFailsReadably) {
-  auto recognizer = makeSphinxRecognizer(ModelFiles::in("/nonexistent/model"));
+  auto recognizer = makeSphinxRecognizer(ModelFiles::debianLayout("/nonexistent/model"));
   EXPECT_FALSE(recognizer->isAvailable());
   auto request = makeSphinxRequest();
   Results results;

@@ -42,6 +42,11 @@ void LinuxPlatform::requestAccessForMediaType(MediaType, std::function<void(bool
   std::thread([answer = std::move(answer)] { answer(true); }).detach();
 }
 
+std::optional<std::string> LinuxPlatform::unavailableMessage() {
+  return "On-device speech recognition is unavailable for your current language. Install a "
+         "speech model for it as the quillmate-dictate(1) manual page describes.";
+}
+
 void LinuxPlatform::requestAuthorization(std::function<void(int64_t)> answer) {
   std::thread([answer = std::move(answer)] { answer(kAuthorized); }).detach();
 }

@@ -19,6 +19,8 @@ class LinuxPlatform final : public Platform {
   int64_t authorizationStatusForMediaType(MediaType type) override;
   void requestAccessForMediaType(MediaType type, std::function<void(bool)> answer) override;
   void requestAuthorization(std::function<void(int64_t)> answer) override;
+  // What a Linux user needs is a model folder, not a system setting.
+  std::optional<std::string> unavailableMessage() override;
 
  private:
   ModelSearch models;

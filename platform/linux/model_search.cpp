@@ -46,13 +46,13 @@ std::optional<ModelFiles> ModelSearch::find(std::string_view identifier) const {
   for (const std::string& root : roots) {
     for (const std::string& tag : tags) {
       std::string folder = root + "/" + tag;
-      if (exists(folder)) return ModelFiles::installed(folder);
+      if (exists(folder)) return ModelFiles::installedLayout(folder);
     }
   }
   // Debian's model serves US English, and English with no region named; another region's
   // English needs a model of its own.
   if (!tags.empty() && (tags.front() == "en-US" || tags.front() == "en")) {
-    return ModelFiles::in(debianModels + "/en-us");
+    return ModelFiles::debianLayout(debianModels + "/en-us");
   }
   return std::nullopt;
 }

@@ -14,6 +14,10 @@ FINAL = ("done", "error")
 
 UNAVAILABLE = ("On-device speech recognition is unavailable for your current language. "
                "Enable a supported speech language in macOS Settings.")
+# The product on Linux names what a Linux user must do instead.
+LINUX_UNAVAILABLE = ("On-device speech recognition is unavailable for your current language. "
+                     "Install a speech model for it as the quillmate-dictate(1) manual page "
+                     "describes.")
 MICROPHONE = "Allow Microphone access for Quillmate in System Settings \u2192 Privacy & Security."
 SPEECH = "Allow Speech Recognition for Quillmate in System Settings \u2192 Privacy & Security."
 NO_INPUT = "No microphone input is available."

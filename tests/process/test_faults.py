@@ -12,7 +12,7 @@ import time
 import unittest
 
 from audio_server import GO_FORWARD, SCRIPT, AudioServer
-from host import BIN, UNAVAILABLE, Host, ProtocolTestCase, line
+from host import BIN, LINUX_UNAVAILABLE as UNAVAILABLE, Host, ProtocolTestCase, line
 
 PRODUCT = "quillmate-dictate"
 MODEL_ROOT = os.environ.get("QUILLMATE_MODEL_ROOT", "/usr/share/pocketsphinx/model")

@@ -6,7 +6,7 @@ import time
 import unittest
 
 from audio_server import GO_FORWARD, AudioServer
-from host import NO_INPUT, UNAVAILABLE, Host, ProtocolTestCase, line
+from host import NO_INPUT, LINUX_UNAVAILABLE as UNAVAILABLE, Host, ProtocolTestCase, line
 
 PRODUCT = "quillmate-dictate"
 

@@ -1,0 +1,56 @@
+#include "platform/linux/model_load.h"
+
+#include <pocketsphinx.h>
+
+#include <thread>
+
+namespace quillmate::linux_platform {
+
+std::mutex& libraryGlobals() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+Decoder loadDecoder(const ModelFiles& model) {
+  std::lock_guard lock(libraryGlobals());
+  // The decoder's own defaults otherwise: its voice-activity detector drops silence and marks
+  // the pauses between utterances, and each utterance ends with the full search (the
+  // flat-lexicon pass and the best-path search of the word lattice). The worker keeps that
+  // search's cost bounded by the length of an utterance, never of the dictation.
+  cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModel.c_str(),
+                                 "-lm", model.languageModel.c_str(), "-dict",
+                                 model.dictionary.c_str(), "-logfn", "/dev/null", nullptr);
+  if (!config) return nullptr;
+  ps_decoder_t* decoder = ps_init(config);
+  cmd_ln_free_r(config);  // the decoder keeps its own reference
+  if (!decoder) return nullptr;
+  return Decoder(decoder, [](ps_decoder_t* freed) {
+    std::lock_guard lock(libraryGlobals());
+    ps_free(freed);
+  });
+}
+
+std::shared_ptr<ModelLoad> ModelLoad::start(const ModelFiles& model) {
+  auto load = std::make_shared<ModelLoad>();
+  std::thread([load, model] {
+    Decoder decoder = loadDecoder(model);
+    std::function<void()> wake;
+    {
+      std::lock_guard lock(load->mutex);
+      load->decoder = std::move(decoder);
+      load->done = true;
+      wake = std::move(load->waiter);
+    }
+    if (wake) wake();
+  }).detach();
+  return load;
+}
+
+std::optional<Decoder> ModelLoad::decoderOrWake(std::function<void()> wake) {
+  std::lock_guard lock(mutex);
+  if (done) return decoder;
+  waiter = std::move(wake);
+  return std::nullopt;
+}
+
+}  // namespace quillmate::linux_platform

@@ -1,0 +1,41 @@
+// Loading a model into the decoder, on a thread of its own, so that the load overlaps start-up
+// instead of delaying "listening".
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "platform/linux/model_files.h"
+
+struct ps_decoder_s;
+
+namespace quillmate::linux_platform {
+
+using Decoder = std::shared_ptr<ps_decoder_s>;
+
+// Loads the model with the decoder's own search settings; null when the library refuses it.
+Decoder loadDecoder(const ModelFiles& model);
+
+// The decoder's library keeps its log file in a global that every load sets, so loads and frees
+// in one process (a second recognizer, a test's next case) take turns.
+std::mutex& libraryGlobals();
+
+// One model load in progress, waited for by the task that needs it.
+class ModelLoad {
+ public:
+  static std::shared_ptr<ModelLoad> start(const ModelFiles& model);
+
+  // The decoder, once the load is done; otherwise `wake` is called once when it is, from the
+  // loading thread, so that the waiter can sleep on a wake-up of its own instead of polling.
+  std::optional<Decoder> decoderOrWake(std::function<void()> wake);
+
+ private:
+  std::mutex mutex;
+  bool done = false;
+  Decoder decoder;
+  std::function<void()> waiter;
+};
+
+}  // namespace quillmate::linux_platform

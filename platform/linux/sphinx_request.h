@@ -1,0 +1,54 @@
+// The request that the tap appends to on Linux: captured audio mixed to 16-bit mono and handed
+// to the decoder's thread through a ring, with the loudest sample so far.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "platform/linux/sample_ring.h"
+#include "platform/platform.h"
+
+namespace quillmate::linux_platform {
+
+// The model's rate.
+inline constexpr uint32_t kModelRate = 16000;
+// The most captured rate the request takes.
+inline constexpr uint32_t kMostRate = 192000;
+
+class SphinxRequest final : public RecognitionRequest {
+ public:
+  SphinxRequest();
+
+  // The model always recognises; nothing here changes what it does.
+  void setRequiresOnDeviceRecognition(bool) override {}
+  void setShouldReportPartialResults(bool) override {}
+  void setTaskHint(int64_t) override {}
+
+  // On the audio thread: mixes to 16-bit mono in a fixed buffer and hands it to the decoder's
+  // thread through the ring, which converts the rate there, and wakes that thread. No
+  // allocation, no lock.
+  void appendAudioPCMBuffer(const AudioPCMBuffer& buffer) override;
+  void endAudio() override;
+
+  // Tells the decoder's thread that something changed: audio arrived, audio ended, the model
+  // loaded, or the task was cancelled. A futex wake: no lock, no allocation.
+  void wake();
+
+  SampleRing ring;
+  std::atomic<uint32_t> inputRate{0};  // set by the first buffer appended
+  std::atomic<bool> audioEnded{false};
+  std::atomic<uint32_t> changes{0};  // what the decoder's thread waits on
+  std::atomic<int32_t> loudest{0};   // the largest sample magnitude appended so far
+
+ private:
+  void mix(const AudioPCMBuffer& buffer, uint32_t first, uint32_t frames);
+
+  std::vector<int16_t> mono;
+};
+
+// Seconds of audio appended to `request` (a SphinxRequest) that its task has not yet taken: how
+// far the decoder is behind capture. For the benchmarks.
+double undecodedSeconds(const RecognitionRequest& request);
+
+}  // namespace quillmate::linux_platform

@@ -1,0 +1,28 @@
+// The task's worker on Linux: a loop that feeds the decoder what the request collects and reports
+// each new transcript.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "platform/linux/model_load.h"
+#include "platform/linux/sphinx_request.h"
+#include "platform/platform.h"
+
+namespace quillmate::linux_platform {
+
+// What the worker shares with the task: the worker never touches the task itself, so the
+// session can drop the task while the worker finishes.
+struct Recognition {
+  std::shared_ptr<SphinxRequest> request;
+  ResultHandler handler;
+  std::shared_ptr<ModelLoad> load;
+  std::atomic<bool> cancelled{false};
+};
+
+// Decodes what the request collects as it arrives, one utterance after another, reports each new
+// transcript, and after the end of audio decodes the rest and reports the final result. Runs on
+// a thread of its own until then, or until the task is cancelled.
+void decode(std::shared_ptr<Recognition> recognition);
+
+}  // namespace quillmate::linux_platform
