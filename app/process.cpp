@@ -32,6 +32,9 @@ void openStandardDescriptors() {
 
 void runProcess(int argc, char** argv, Platform& platform, MainQueue& mainQueue,
                 ProcessSettings settings) {
+  // Armed first: constructing the session starts loading the model, and the library that
+  // loads it may end the process from its own thread.
+  guardFinalLine(mainQueue, {settings.sessionCap, settings.gracePeriod});
   SessionContext context{platform, mainQueue, std::vector<std::string>(argv, argv + argc),
                          settings.gracePeriod};
   context.exitProcess = exitAfterFinalLine;
@@ -41,7 +44,6 @@ void runProcess(int argc, char** argv, Platform& platform, MainQueue& mainQueue,
   // A host that closed our standard output must not kill us with SIGPIPE: a failed write is
   // just a dropped line, and the process still ends with its own exit status.
   std::signal(SIGPIPE, SIG_IGN);
-  guardFinalLine(mainQueue, {settings.sessionCap, settings.gracePeriod});
   mainQueue.postAfter(settings.sessionCap, [] {
     stopRequested();
     session->finish();

@@ -292,6 +292,9 @@ TEST(SphinxRecognizer, EveryModelFileBrokenEndsInOneAnswer) {
       std::string expected = breakage == "cut short" ? "one answer" : "unavailable";
       if (file.filename() == "en-us.lm.bin" && breakage == "cut short") expected = "unavailable";
       if (file == unread) expected = "one answer";
+      // The library reads these only when they are there: a model may come without them.
+      bool optional = file.filename() == "noisedict" || file.filename() == "feat.params";
+      if (optional && breakage == "missing") expected = "one answer";
       std::string seen = outcome(model);
       // Whether and how it dies there also depends on the build: a sanitizer turns the crash
       // into its own report and exit status, or stalls the loading thread (the session's grace
