@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/sphinx_recognizer.h"
+#include "platform/linux/model_files.h"
 
 namespace quillmate::linux_platform {
 
