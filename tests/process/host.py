@@ -132,6 +132,18 @@ class ProtocolTestCase(unittest.TestCase):
         self.assertEqual(exit_status, 0 if statuses[-1] == "done" else 1)
         self.assertEqual(host.stderr, b"")
 
+    def speak_then_stop(self, host, server, recording):
+        """Once the helper listens, plays `recording` into `server`, then closes standard input
+        as a host does when the user stops; gives the lines and the exit status, after checking
+        the protocol."""
+        host.wait_for_line(lambda l: l["status"] == "listening")
+        server.play(recording)
+        time.sleep(0.3)
+        host.close_stdin()
+        lines, status = host.finish()
+        self.assertProtocol(host, lines, status)
+        return lines, status
+
     def run_host(self, *arguments, scenario=None, close_after=None, timeout=30, **options):
         """Starts a host, optionally closes standard input after `close_after` seconds, and
         gives the host, its lines and its exit status, after checking the protocol."""

@@ -24,6 +24,15 @@ NO_LEAK_CHECK = {"ASAN_OPTIONS": "detect_leaks=0"}
 REQUIRED = os.environ.get("QUILLMATE_REQUIRE_FAULT_TESTS") == "1"
 
 
+def model_files():
+    """Every file of the installed model, found on disk, but the phone model beside it, which
+    the decoder never reads."""
+    root = os.path.join(MODEL_ROOT, "en-us")
+    return sorted(os.path.relpath(os.path.join(folder, name), root)
+                  for folder, _, names in os.walk(root) for name in names
+                  if name not in ("README", "en-us-phone.lm.bin"))
+
+
 def needs(available, why):
     """A fault test class that cannot run here is skipped, saying so and why; where the run
     requires fault tests, it fails instead."""
@@ -142,10 +151,7 @@ class BrokenModel(ProtocolTestCase):
     def test_every_model_file_unreadable(self):
         # Every file of the installed model, found on disk, so that one the helper's check
         # forgets is caught; the phone model beside it is never read.
-        root = os.path.join(MODEL_ROOT, "en-us")
-        files = sorted(os.path.relpath(os.path.join(folder, name), root)
-                       for folder, _, names in os.walk(root) for name in names
-                       if name not in ("README", "en-us-phone.lm.bin"))
+        files = model_files()
         self.assertGreaterEqual(len(files), 9)
         for name in files:
             with self.subTest(name):
@@ -165,10 +171,7 @@ class BrokenModel(ProtocolTestCase):
     def test_every_file_and_damage_ends_in_one_final_line(self):
         # The decoder's library exits, crashes or aborts on many of these, from its own
         # threads; the host still gets exactly one final line and nothing on standard error.
-        root = os.path.join(MODEL_ROOT, "en-us")
-        files = sorted(os.path.relpath(os.path.join(folder, name), root)
-                       for folder, _, names in os.walk(root) for name in names
-                       if name not in ("README", "en-us-phone.lm.bin"))
+        files = model_files()
         self.assertGreaterEqual(len(files), 9)
 
         def damage(name, how):

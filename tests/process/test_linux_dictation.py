@@ -20,12 +20,7 @@ class RealDictation(ProtocolTestCase):
 
     def test_spoken_sentence_becomes_the_final_transcript(self):
         host = Host(PRODUCT, ["en-US"], env=self.server.env)
-        host.wait_for_line(lambda l: l["status"] == "listening")
-        self.server.play(GO_FORWARD)
-        time.sleep(0.3)
-        host.close_stdin()
-        lines, status = host.finish()
-        self.assertProtocol(host, lines, status)
+        lines, status = self.speak_then_stop(host, self.server, GO_FORWARD)
         self.assertEqual(lines[:2], [line("starting"), line("listening")])
         self.assertEqual(lines[-2:], [line("listening", "Go forward ten meters"),
                                       line("done", "Go forward ten meters")])

@@ -5,7 +5,6 @@ import os
 import shutil
 import subprocess
 import tempfile
-import time
 import unittest
 
 from audio_server import GO_FORWARD, TESTDATA, AudioServer
@@ -86,12 +85,7 @@ class Layouts(ProtocolTestCase):
                     self.assertProtocol(host, lines, status)
                     self.assertEqual(lines, [line("error", "", LINUX_UNAVAILABLE)])
                     continue
-                host.wait_for_line(lambda l: l["status"] == "listening")
-                self.server.play(GO_FORWARD)
-                time.sleep(0.3)
-                host.close_stdin()
-                lines, status = host.finish()
-                self.assertProtocol(host, lines, status)
+                lines, status = self.speak_then_stop(host, self.server, GO_FORWARD)
                 self.assertEqual(lines[:2], [line("starting"), line("listening")])
                 if final is None:
                     self.assertEqual(lines[-1]["status"], "done", lines)
