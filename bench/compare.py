@@ -1,8 +1,17 @@
 #!/usr/bin/env python3
-"""quillmate-dictate beside pocketsphinx_continuous -inmic yes, in one run, on the same
-recordings played into the same private audio server. Prints a Markdown table of figures and
-ratios (helper / peer; below 1 means the helper is ahead, except for nothing)."""
+"""quillmate-dictate beside pocketsphinx_continuous -inmic yes, on the same recordings said into
+the same private audio server's pipe source, each after 2 s of silence so that both hear all of
+its speech. The programs' runs are interleaved and repeated; each figure is the median over the runs
+with their range. Prints Markdown tables; a ratio is helper / peer, per run (below 1 means the
+helper is ahead).
 
+  bench/compare.py [--runs N] [--helper LABEL=BINDIR ...] [--save FILE]
+  bench/compare.py --report FILE
+
+Each --helper names a build's bin folder (holding quillmate-dictate and long_dictation), so that
+two builds can be compared beside the peer in one run; the default is this checkout's build."""
+
+import argparse
 import datetime
 import json
 import os
@@ -15,6 +24,7 @@ import sys
 import tempfile
 import threading
 import time
+import types
 import wave
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -22,23 +32,52 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "process"))
 from audio_server import GO_FORWARD, TESTDATA, AudioServer  # noqa: E402
 
 BIN = os.environ.get("QUILLMATE_BIN", os.path.join(HERE, "..", "build", "bin"))
-HELPER = os.path.join(BIN, "quillmate-dictate")
-LONG_DICTATION = os.path.join(BIN, "long_dictation")
-REPEATS = 5  # runs of each pipe-source figure
 PEER = ["pocketsphinx_continuous", "-inmic", "yes"]
+PEER_NAME = "pocketsphinx_continuous"
+LEAD = 2.0  # seconds of silence played before each recording's speech
 QUIET_AFTER_SPEECH = 3.0  # the peer has said all it will once it has been quiet this long
+PIPE_REPEATS = 5  # runs of each pipe-source figure, per helper
+TICKS = os.sysconf("SC_CLK_TCK")
 
 
 def recordings():
-    yield GO_FORWARD, "go forward ten meters", os.path.getsize(GO_FORWARD) / 32000
+    """(path, reference words, 16 kHz 16-bit mono samples) of each recording."""
+    with open(GO_FORWARD, "rb") as raw:
+        yield GO_FORWARD, "go forward ten meters", raw.read()
     folder = os.path.join(TESTDATA, "librivox")
     with open(os.path.join(folder, "transcription")) as transcription:
         for entry in transcription:
             words, name = entry.rsplit("(", 1)
             path = os.path.join(folder, name.strip(" )\n") + ".wav")
             with wave.open(path) as audio:
-                seconds = audio.getnframes() / audio.getframerate()
-            yield path, words.replace("<s>", "").replace("</s>", "").strip(), seconds
+                pcm = audio.readframes(audio.getnframes())
+            yield path, words.replace("<s>", "").replace("</s>", "").strip(), pcm
+
+
+class Recording:
+    """A recording as the microphone says it: LEAD seconds of silence, then the speech."""
+
+    def __init__(self, name, reference, pcm):
+        self.name, self.reference, self.pcm = name, reference, pcm
+        self.seconds = len(pcm) / 32000
+        self.onset = onset_of(pcm)  # seconds into the speech
+
+    def say(self, microphone):
+        """Queues the recording; gives the moments its speech begins (its onset) and ends."""
+        started = microphone.say(bytes(int(LEAD * 32000)) + self.pcm) + LEAD
+        return started + self.onset, started + self.seconds
+
+
+def prepared():
+    """The clips, and the long dictation: the clips back to back, twice over."""
+    clips, long_pcm, long_words = [], b"", []
+    for path, reference, pcm in recordings():
+        clips.append(Recording(os.path.splitext(os.path.basename(path))[0], reference, pcm))
+    for _ in range(2):
+        for path, reference, pcm in recordings():
+            long_pcm += pcm
+            long_words.append(reference)
+    return clips, Recording("long", " ".join(long_words), long_pcm)
 
 
 def word_errors(reference, hypothesis):
@@ -50,6 +89,18 @@ def word_errors(reference, hypothesis):
         for j, said in enumerate(hyp, 1):
             previous, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, previous + (word != said))
     return row[-1], len(ref)
+
+
+def onset_of(pcm):
+    """Where speech begins in 16 kHz 16-bit audio: the first 10 ms whose RMS is ten times that
+    of the first 100 ms."""
+    frames = [pcm[i:i + 320] for i in range(0, len(pcm) - 320, 320)]
+
+    def rms(frame):
+        values = memoryview(frame).cast("h")
+        return (sum(v * v for v in values) / len(values)) ** 0.5
+    floor = statistics.mean(rms(f) for f in frames[:10])
+    return next(i for i, f in enumerate(frames) if rms(f) > 10 * floor + 100) * 0.010
 
 
 class Lines:
@@ -76,6 +127,14 @@ class Lines:
         raise RuntimeError(f"never saw {text!r}")
 
 
+def shows_words(line):
+    """A helper's status line with a transcript."""
+    try:
+        return bool(json.loads(line).get("transcript"))
+    except ValueError:
+        return False
+
+
 def finish(process):
     """Reaps the process; gives its CPU seconds and peak resident memory in MiB."""
     _, _, usage = os.wait4(process.pid, 0)
@@ -83,30 +142,45 @@ def finish(process):
     return usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
 
 
-def run_helper(server, path):
-    started = time.monotonic()
-    process = subprocess.Popen([HELPER, "en-US"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+def server_seconds(server):
+    """CPU seconds the audio server has spent so far, from /proc."""
+    with open(f"/proc/{server.pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICKS
+
+
+def sleep_until(moment):
+    time.sleep(max(0.0, moment - time.monotonic()))
+
+
+def run_helper(binary, server, microphone, recording):
+    server_before, started = server_seconds(server), time.monotonic()
+    process = subprocess.Popen([os.path.join(binary, "quillmate-dictate"), "en-US"],
+                               stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                env=dict(os.environ, **server.env))
     out = Lines(process.stdout)
     ready = out.wait_for('"listening"') - started
-    server.play(path)
-    speech_ended = time.monotonic()
+    onset, speech_ended = recording.say(microphone)
+    sleep_until(speech_ended)
     process.stdin.close()  # the user stops as soon as the speech ends
     cpu, memory = finish(process)
     out.thread.join()
     done_at, done = next((at, line) for at, line in out.lines if '"done"' in line)
+    first = next((at for at, line in out.lines if shows_words(line)), None)
     return {"ready": ready, "final": done_at - speech_ended, "cpu": cpu, "memory": memory,
+            "server": server_seconds(server) - server_before,
+            "first": first - onset if first else None,
             "transcript": json.loads(done)["transcript"]}
 
 
-def run_peer(server, path):
-    started = time.monotonic()
+def run_peer(server, microphone, recording):
+    server_before, started = server_seconds(server), time.monotonic()
     process = subprocess.Popen(PEER, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, env=dict(os.environ, **server.env))
     out, log = Lines(process.stdout), Lines(process.stderr)
     ready = log.wait_for("Ready....") - started
-    server.play(path)
-    speech_ended = time.monotonic()
+    onset, speech_ended = recording.say(microphone)
+    sleep_until(speech_ended)
     while True:
         last = max([at for at, _ in out.lines] + [speech_ended])
         if time.monotonic() - last > QUIET_AFTER_SPEECH:
@@ -118,42 +192,57 @@ def run_peer(server, path):
     cpu, memory = finish(process)
     timer.cancel()
     out.thread.join()
-    hypotheses = [line for _, line in out.lines if line.strip()]
-    final = max((at for at, _ in out.lines), default=speech_ended) - speech_ended
+    said = [(at, line) for at, line in out.lines if line.strip()]
+    final = max((at for at, _ in said), default=speech_ended) - speech_ended
     return {"ready": ready, "final": final, "cpu": cpu, "memory": memory,
-            "transcript": " ".join(hypotheses)}
+            "server": server_seconds(server) - server_before,
+            "first": said[0][0] - onset if said else None,
+            "transcript": " ".join(line for _, line in said)}
 
 
-def long_recording(folder):
-    """The recordings back to back, twice over: one continuous dictation of about a minute."""
-    path = os.path.join(folder, "long.wav")
-    words = []
-    with wave.open(path, "wb") as out:
-        out.setnchannels(1), out.setsampwidth(2), out.setframerate(16000)
-        for _ in range(2):
-            for clip, reference, _ in recordings():
-                if clip.endswith(".raw"):
-                    with open(clip, "rb") as raw:
-                        out.writeframes(raw.read())
-                else:
-                    with wave.open(clip) as audio:
-                        out.writeframes(audio.readframes(audio.getnframes()))
-                words.append(reference)
-    with wave.open(path) as audio:
-        seconds = audio.getnframes() / audio.getframerate()
-    return path, " ".join(words), seconds
+def pipe_figures(helpers):
+    """Speech onset to the first words, and a stop with nothing said, on the pipe source: for
+    each helper, PIPE_REPEATS runs of each, the helpers in turn."""
+    server = AudioServer(pipe=True)
+    microphone = PipeMicrophone(server)
+    with open(GO_FORWARD, "rb") as raw:
+        speech = raw.read()
+    onset = onset_of(speech)
+    figures = {name: ([], []) for name in helpers}
 
+    def start(binary):
+        process = subprocess.Popen([os.path.join(binary, "quillmate-dictate"), "en-US"],
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   env=dict(os.environ, **server.env))
+        return process, Lines(process.stdout)
 
-def onset_of(pcm):
-    """Where speech begins in 16 kHz 16-bit audio: the first 10 ms whose RMS is ten times that
-    of the first 100 ms."""
-    frames = [pcm[i:i + 320] for i in range(0, len(pcm) - 320, 320)]
+    try:
+        for _ in range(PIPE_REPEATS):
+            for name, binary in helpers.items():
+                first_words, early_stops = figures[name]
+                process, out = start(binary)
+                out.wait_for('"listening"')
+                time.sleep(0.3)
+                spoken = microphone.say(speech) + onset
+                first_words.append(out.wait_for(shows_words) - spoken)
+                time.sleep(len(speech) / 32000)
+                process.stdin.close()
+                finish(process)
+                out.thread.join()
 
-    def rms(frame):
-        values = memoryview(frame).cast("h")
-        return (sum(v * v for v in values) / len(values)) ** 0.5
-    floor = statistics.mean(rms(f) for f in frames[:10])
-    return next(i for i, f in enumerate(frames) if rms(f) > 10 * floor + 100) * 0.010
+                started = time.monotonic()
+                process, out = start(binary)
+                out.wait_for('"listening"')
+                time.sleep(max(0.0, started + 0.3 - time.monotonic()))
+                stopped = time.monotonic()
+                process.stdin.close()
+                finish(process)
+                out.thread.join()
+                early_stops.append(out.wait_for('"done"') - stopped)
+    finally:
+        microphone.close()
+        server.stop()
+    return figures
 
 
 class PipeMicrophone:
@@ -194,49 +283,8 @@ class PipeMicrophone:
         os.close(self.fifo)
 
 
-def pipe_figures():
-    """Speech onset to the first words, and a stop with nothing said, on the pipe source."""
-    server = AudioServer(pipe=True)
-    microphone = PipeMicrophone(server)
-    with open(GO_FORWARD, "rb") as raw:
-        speech = raw.read()
-    onset = onset_of(speech)
-    first_words, early_stops = [], []
-    try:
-        for _ in range(REPEATS):
-            process = subprocess.Popen([HELPER, "en-US"], stdin=subprocess.PIPE,
-                                       stdout=subprocess.PIPE, env=dict(os.environ, **server.env))
-            out = Lines(process.stdout)
-            out.wait_for('"listening"')
-            time.sleep(0.3)
-            spoken = microphone.say(speech) + onset
-            heard = out.wait_for(lambda line: '"transcript":""' not in line and
-                                 '"listening"' in line)
-            first_words.append(heard - spoken)
-            time.sleep(len(speech) / 32000)
-            process.stdin.close()
-            finish(process)
-            out.thread.join()
-        for _ in range(REPEATS):
-            started = time.monotonic()
-            process = subprocess.Popen([HELPER, "en-US"], stdin=subprocess.PIPE,
-                                       stdout=subprocess.PIPE, env=dict(os.environ, **server.env))
-            out = Lines(process.stdout)
-            out.wait_for('"listening"')
-            time.sleep(max(0.0, started + 0.3 - time.monotonic()))
-            stopped = time.monotonic()
-            process.stdin.close()
-            finish(process)
-            out.thread.join()
-            early_stops.append(out.wait_for('"done"') - stopped)
-    finally:
-        microphone.close()
-        server.stop()
-    return first_words, early_stops
-
-
-def ready_times(server, folder):
-    """Start to "listening", REPEATS times each with Debian's model and with the same model
+def ready_times(binary, server, folder, runs):
+    """Start to "listening", `runs` times each with Debian's model and with the same model
     installed on the XDG data path (linked in, as a package would)."""
     installed = os.path.join(folder, "data", "quillmate-dictate", "models", "en-US")
     os.makedirs(installed)
@@ -244,14 +292,14 @@ def ready_times(server, folder):
     for name, target in [("acoustic-model", "en-us"), ("language-model.lm.bin", "en-us.lm.bin"),
                          ("dictionary.dict", "cmudict-en-us.dict")]:
         os.symlink(os.path.join(debian, target), os.path.join(installed, name))
-    times = {"Debian's model": [], "a model on the XDG data path": []}
-    for _ in range(REPEATS):
-        for where, extra in [("Debian's model", {}),
-                             ("a model on the XDG data path",
-                              {"XDG_DATA_HOME": os.path.join(folder, "data")})]:
+    places = {"Debian's model": {}, "a model on the XDG data path":
+              {"XDG_DATA_HOME": os.path.join(folder, "data")}}
+    times = {where: [] for where in places}
+    for _ in range(runs):
+        for where, extra in places.items():
             started = time.monotonic()
-            process = subprocess.Popen([HELPER, "en-US"], stdin=subprocess.PIPE,
-                                       stdout=subprocess.PIPE,
+            process = subprocess.Popen([os.path.join(binary, "quillmate-dictate"), "en-US"],
+                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                        env=dict(os.environ, **server.env, **extra))
             out = Lines(process.stdout)
             times[where].append(out.wait_for('"listening"') - started)
@@ -261,107 +309,182 @@ def ready_times(server, folder):
     return times
 
 
-def long_dictation(path, busy):
-    clips = [clip for clip, _, _ in recordings()]
-    result = subprocess.run([LONG_DICTATION, "--busy", str(busy), *clips, *clips],
-                            capture_output=True, text=True, check=True)
+def long_dictation(binary, busy):
+    clips = [path for path, _, _ in recordings()]
+    result = subprocess.run([os.path.join(binary, "long_dictation"), "--busy", str(busy), *clips,
+                             *clips], capture_output=True, text=True, check=True)
     return json.loads(result.stdout)
 
 
-def spread(values):
-    values = [v * 1000 for v in values]
-    return f"{statistics.median(values):.0f} (range {min(values):.0f}–{max(values):.0f})"
+def idle_server_rate(server, seconds=5.0):
+    """CPU seconds per second the audio server spends with no client."""
+    before = server_seconds(server)
+    time.sleep(seconds)
+    return (server_seconds(server) - before) / seconds
+
+
+def spread(values, scale=1.0, digits=0):
+    """The median of `values` and their range, scaled."""
+    values = [v * scale for v in values if v is not None]
+    if not values:
+        return "n/a"
+    f = f"{{:.{digits}f}}"
+    return (f"{f.format(statistics.median(values))} "
+            f"({f.format(min(values))}–{f.format(max(values))})")
+
+
+def run_figures(results, recordings_heard):
+    """One run's figures for one program over `recordings_heard` (a list of Recording)."""
+    speech = sum(r.seconds for r in recordings_heard)
+    errors = [word_errors(r.reference, results[r.name]["transcript"]) for r in recordings_heard]
+    firsts = [results[r.name]["first"] for r in recordings_heard
+              if results[r.name]["first"] is not None]
+    return {
+        "cpu": sum(results[r.name]["cpu"] for r in recordings_heard) / speech,
+        "with server": sum(results[r.name]["cpu"] + results[r.name]["server"]
+                           for r in recordings_heard) / speech,
+        "first": statistics.median(firsts) if firsts else None,
+        "final": statistics.mean(results[r.name]["final"] for r in recordings_heard),
+        "wer": 100 * sum(e for e, _ in errors) / sum(n for _, n in errors),
+        "ready": statistics.mean(results[r.name]["ready"] for r in recordings_heard),
+        "memory": max(results[r.name]["memory"] for r in recordings_heard),
+    }
+
+
+FIGURES = [  # (key, label, scale, digits)
+    ("cpu", "CPU s per s of speech, own", 1, 3),
+    ("with server", "CPU s per s of speech, with the audio server", 1, 3),
+    ("first", "speech onset to first words (ms, median)", 1000, 0),
+    ("final", "end of speech to final transcript (ms, mean)", 1000, 0),
+    ("wer", "word error rate (%)", 1, 2),
+    ("ready", "start to ready (ms, mean)", 1000, 0),
+    ("memory", "peak resident memory (MiB, max)", 1, 1),
+]
+
+
+def print_table(title, names, per_run):
+    """per_run[name] is a list of run_figures dicts, one per run, in run order."""
+    helpers = [n for n in names if n != PEER_NAME]
+    print(f"\n{title}\n")
+    print("| figure | " + " | ".join(names) + " | " +
+          " | ".join(f"{h} / peer" for h in helpers) + " |")
+    print("|---|" + "---:|" * (len(names) + len(helpers)))
+    for key, label, scale, digits in FIGURES:
+        cells = [spread([run[key] for run in per_run[n]], scale, digits) for n in names]
+        ratios = []
+        for h in helpers:
+            pairs = zip(per_run[h], per_run[PEER_NAME])
+            ratios.append(spread([a[key] / b[key] for a, b in pairs
+                                  if a[key] is not None and b[key]], 1, 2))
+        print(f"| {label} | " + " | ".join(cells) + " | " + " | ".join(ratios) + " |")
+
+
+def measure(helpers, runs):
+    """Every figure of one bench run, as plain data."""
+    names = list(helpers) + [PEER_NAME]
+    folder = tempfile.mkdtemp(prefix="quillmate-bench-")
+    clips, long = prepared()
+    server = AudioServer(pipe=True)
+    microphone = PipeMicrophone(server)
+    results = {name: [] for name in names}  # per program, one {recording name: result} per run
+    try:
+        idle = idle_server_rate(server)
+        ready = ready_times(next(iter(helpers.values())), server, folder, 5)
+        for run in range(runs):
+            for name in names:
+                results[name].append({})
+            for recording in [long] + clips:
+                # Each run starts with a different program, so none is always first.
+                order = names[run % len(names):] + names[:run % len(names)]
+                for name in order:
+                    result = (run_peer(server, microphone, recording) if name == PEER_NAME else
+                              run_helper(helpers[name], server, microphone, recording))
+                    results[name][run][recording.name] = result
+                    print(f"run {run + 1} {name:24} {recording.name:45} "
+                          f"first {(result['first'] or 0) * 1000:5.0f} ms  "
+                          f"final {result['final'] * 1000:6.0f} ms  cpu {result['cpu']:5.2f} s"
+                          f"  server {result['server']:4.2f} s  {result['transcript']!r}",
+                          file=sys.stderr)
+    finally:
+        microphone.close()
+        server.stop()
+    pipe = pipe_figures(helpers)
+    direct = {name: {str(busy): long_dictation(binary, busy) for busy in (0, 4)}
+              for name, binary in helpers.items()}
+    shutil.rmtree(folder)
+    heard = {"name", "seconds", "reference"}
+    return {"date": str(datetime.date.today()), "machine": f"{platform.node()} "
+            f"({os.cpu_count()} cores, {platform.machine()}, {platform.platform()})",
+            "runs": runs, "helpers": list(helpers), "idle": idle, "ready": ready,
+            "clips": [{k: v for k, v in vars(c).items() if k in heard} for c in clips],
+            "long": {k: v for k, v in vars(long).items() if k in heard},
+            "results": results, "pipe": pipe, "direct": direct}
+
+
+def report(data):
+    helpers, runs = data["helpers"], data["runs"]
+    names = helpers + [PEER_NAME]
+    clips = [types.SimpleNamespace(**c) for c in data["clips"]]
+    long = types.SimpleNamespace(**data["long"])
+    results = data["results"]
+    speech = sum(c.seconds for c in clips)
+    print(f"Run {data['date']} on {data['machine']}. {runs} runs, each program in turn on each "
+          f"recording; median (range) over the runs. Each recording is said into the pipe "
+          f"source after {LEAD:.0f} s of silence; CPU includes that silence and is divided by "
+          f"the seconds of speech. With no client the audio server spent {data['idle']:.4f} "
+          f"CPU s per s (its counter steps by {1 / TICKS:.2f} s).")
+    print_table(f"Clips: {len(clips)} recordings, {speech:.1f} s of speech.", names,
+                {n: [run_figures(run, clips) for run in results[n]] for n in names})
+    print_table(f"Long dictation: the recordings back to back, twice, {long.seconds:.1f} s, "
+                "standard input closed the moment the speech ends.", names,
+                {n: [run_figures(run, [long]) for run in results[n]] for n in names})
+
+    if len(helpers) > 1:
+        differ = sum(len({results[h][run][r.name]["transcript"] for h in helpers}) > 1
+                     for run in range(runs) for r in [long] + clips)
+        print(f"\nTranscripts that differ between the helpers, of {(len(clips) + 1) * runs} "
+              f"recordings heard by each: {differ}")
+
+    print("\nThe long dictation fed straight to the recognizer (`long_dictation`), with no "
+          "audio server, idle and beside 4 spinning threads:\n")
+    print("| helper | machine | CPU s (idle only) | backlog at end of audio (s) | "
+          "end of audio to final (ms) | words heard |")
+    print("|---|---|---:|---:|---:|---:|")
+    for name, by_busy in data["direct"].items():
+        for busy, result in by_busy.items():
+            cpu = f"{result['cpu']:.2f}" if busy == "0" else ""
+            print(f"| {name} | {'idle' if busy == '0' else f'{busy} threads spinning'} | "
+                  f"{cpu} | {result['backlog']:.3f} | {result['finalMs']:.0f} | "
+                  f"{len(result['transcript'].split())} |")
+
+    print(f"\nStart to the empty \"listening\" line with {helpers[0]}, 5 runs each, "
+          "median (range), ms:\n")
+    for where, values in data["ready"].items():
+        print(f"- with {where}: {spread(values, 1000)}")
+
+    print(f"\nOn the pipe source, {PIPE_REPEATS} runs each, median (range), ms:\n")
+    for name, (first_words, early_stops) in data["pipe"].items():
+        print(f"- {name}: speech onset to the first words {spread(first_words, 1000)}; "
+              f"end-of-file 0.3 s after start with only silence captured, to the final line "
+              f"{spread(early_stops, 1000)}")
 
 
 def main():
-    folder = tempfile.mkdtemp(prefix="quillmate-bench-")
-    long_path, long_reference, long_seconds = long_recording(folder)
-    server = AudioServer()
-    rows = []
-    long_rows = {}
-    try:
-        ready = ready_times(server, folder)
-        for name, run in (("helper", run_helper), ("peer", run_peer)):
-            result = run(server, long_path)
-            result["errors"], result["words"] = word_errors(long_reference, result["transcript"])
-            long_rows[name] = result
-            print(f"{name:6} long dictation ({long_seconds:.0f} s)  final "
-                  f"{result['final']*1000:6.0f} ms  cpu {result['cpu']:5.2f} s  "
-                  f"{result['transcript']!r}", file=sys.stderr)
-        for path, reference, seconds in recordings():
-            for name, run in (("helper", run_helper), ("peer", run_peer)):
-                result = run(server, path)
-                result["errors"], result["words"] = word_errors(reference, result["transcript"])
-                result.update(name=name, clip=os.path.basename(path), seconds=seconds)
-                rows.append(result)
-                print(f"{name:6} {os.path.basename(path):45} ready {result['ready']*1000:6.0f} ms"
-                      f"  final {result['final']*1000:6.0f} ms  cpu {result['cpu']:5.2f} s"
-                      f"  rss {result['memory']:5.1f} MiB  {result['transcript']!r}",
-                      file=sys.stderr)
-    finally:
-        server.stop()
-    first_words, early_stops = pipe_figures()
-    direct = {busy: long_dictation(long_path, busy) for busy in (0, 4)}
-    shutil.rmtree(folder)
-
-    def total(name, key):
-        return sum(row[key] for row in rows if row["name"] == name)
-
-    def mean(name, key):
-        picked = [row[key] for row in rows if row["name"] == name]
-        return sum(picked) / len(picked)
-
-    audio = total("helper", "seconds")
-    figures = [
-        ("time from start to ready (ms, mean)", lambda n: mean(n, "ready") * 1000),
-        ("end of speech to final transcript (ms, mean)", lambda n: mean(n, "final") * 1000),
-        ("CPU seconds per second of audio", lambda n: total(n, "cpu") / audio),
-        ("peak resident memory (MiB, max)",
-         lambda n: max(row["memory"] for row in rows if row["name"] == n)),
-        ("word error rate (%)", lambda n: 100 * total(n, "errors") / total(n, "words")),
-    ]
-    print(f"Run {datetime.date.today()} on {platform.node()} ({os.cpu_count()} cores, "
-          f"{platform.machine()}, {platform.platform()}), {len(rows) // 2} recordings, "
-          f"{audio:.1f} s of speech.\n")
-    print("| figure | quillmate-dictate | pocketsphinx_continuous | ratio |")
-    print("|---|---:|---:|---:|")
-    for label, figure in figures:
-        helper, peer = figure("helper"), figure("peer")
-        ratio = f"{helper / peer:.2f}" if peer else "n/a"
-        print(f"| {label} | {helper:.2f} | {peer:.2f} | {ratio} |")
-
-    print(f"\nLong dictation: the recordings back to back, twice, {long_seconds:.1f} s, standard "
-          "input closed the moment the speech ends.\n")
-    print("| figure | quillmate-dictate | pocketsphinx_continuous | ratio |")
-    print("|---|---:|---:|---:|")
-    helper, peer = long_rows["helper"], long_rows["peer"]
-    for label, key, scale in [("end of speech to final transcript (ms)", "final", 1000),
-                              ("CPU seconds per second of audio", "cpu", 1 / long_seconds)]:
-        print(f"| {label} | {helper[key] * scale:.2f} | {peer[key] * scale:.2f} | "
-              f"{helper[key] / peer[key]:.2f} |")
-    print(f"| words heard (of {peer['words']}) | {len(helper['transcript'].split())} | "
-          f"{len(peer['transcript'].split())} | |")
-    print(f"| word error rate (%) | {100 * helper['errors'] / helper['words']:.2f} | "
-          f"{100 * peer['errors'] / peer['words']:.2f} | "
-          f"{helper['errors'] / peer['errors'] if peer['errors'] else float('nan'):.2f} |")
-
-    print("\nThe same dictation fed straight to the recognizer (`long_dictation`), with no "
-          "audio server, idle and beside 4 spinning threads:\n")
-    print("| machine | backlog at end of audio (s) | end of audio to final (ms) | words heard |")
-    print("|---|---:|---:|---:|")
-    for busy, result in direct.items():
-        print(f"| {'idle' if busy == 0 else f'{busy} threads spinning'} | "
-              f"{result['backlog']:.3f} | {result['finalMs']:.0f} | "
-              f"{len(result['transcript'].split())} |")
-
-    print(f"\nStart to the empty \"listening\" line, {REPEATS} runs each, median (range), ms:\n")
-    for where, values in ready.items():
-        print(f"- with {where}: {spread(values)}")
-
-    print(f"\nOn the pipe source, {REPEATS} runs each, median (range), ms:\n")
-    print(f"- speech onset to the first words: {spread(first_words)}")
-    print(f"- end-of-file 0.3 s after start with only silence captured, to the final line: "
-          f"{spread(early_stops)}")
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runs", type=int, default=int(os.environ.get("BENCH_RUNS", 3)))
+    parser.add_argument("--helper", action="append", default=[], metavar="LABEL=BINDIR")
+    parser.add_argument("--save", metavar="FILE", help="also write the raw figures here")
+    parser.add_argument("--report", metavar="FILE", help="print the tables of a saved run")
+    arguments = parser.parse_args()
+    if arguments.report:
+        with open(arguments.report) as saved:
+            return report(json.load(saved))
+    helpers = dict(h.split("=", 1) for h in arguments.helper) or {"quillmate-dictate": BIN}
+    data = measure(helpers, arguments.runs)
+    if arguments.save:
+        with open(arguments.save, "w") as saved:
+            json.dump(data, saved)
+    report(data)
 
 
 if __name__ == "__main__":

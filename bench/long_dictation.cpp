@@ -3,8 +3,11 @@
 // appends them, at real-time pace, and the end of audio the moment the speech ends. With
 // --busy N, N threads spin beside it the whole time, as other programs would on a busy machine.
 // Prints one JSON object: how far the decoder was behind capture when audio ended, how long
-// the final result took after that, and the final transcript.
+// the final result took after that, the CPU seconds the recognizer and the feed took (model load
+// included, the spinners and the preparation of the audio not), and the final transcript.
 #include <samplerate.h>
+#include <sys/resource.h>
+#include <time.h>
 
 #include <atomic>
 #include <chrono>
@@ -14,6 +17,7 @@
 #include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <thread>
@@ -67,6 +71,22 @@ std::vector<float> capture(const std::vector<float>& mono) {
   return stereo;
 }
 
+double seconds(const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; }
+
+// CPU seconds of the whole process so far.
+double processSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// CPU seconds of the calling thread so far.
+double threadSeconds() {
+  timespec time{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
+  return time.tv_sec + time.tv_nsec / 1e9;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,12 +107,15 @@ int main(int argc, char** argv) {
   const uint32_t channels = asRecorded ? 1 : 2;
   std::vector<float> stereo = asRecorded ? mono : capture(mono);
 
+  const double preparedSeconds = processSeconds();  // reading and resampling the recordings
   std::atomic<bool> stop{false};
   std::vector<std::thread> spinners;
+  std::vector<double> spun(busy);
   for (int i = 0; i < busy; ++i) {
-    spinners.emplace_back([&stop] {
+    spinners.emplace_back([&stop, &spun, i] {
       volatile uint64_t spins = 0;
       while (!stop.load(std::memory_order_relaxed)) spins = spins + 1;
+      spun[i] = threadSeconds();
     });
   }
 
@@ -137,6 +160,7 @@ int main(int argc, char** argv) {
       {"backlog", backlog},
       {"finalMs",
        finalAt ? std::chrono::duration<double, std::milli>(*finalAt - ended).count() : -1.0},
+      {"cpu", processSeconds() - preparedSeconds - std::accumulate(spun.begin(), spun.end(), 0.0)},
       {"transcript", final.value_or("")}};
   std::puts(report.dump().c_str());
   task->cancel();

@@ -126,6 +126,72 @@ TEST(SphinxRecognizer, RecognisesSpeechInEveryCaptureFormat) {
   }
 }
 
+// What an append does with the decoder's thread asleep: with no batch set, every buffer wakes
+// it; with one set, only a buffer that leaves at least a batch waiting. The end of audio always
+// wakes it.
+TEST(SphinxRequest, WakesTheDecoderForEachBufferOrOnceABatchIsWaiting) {
+  const struct {
+    std::size_t batch;
+    int appends;  // of 1024 frames each
+    uint32_t wakes;
+  } cases[] = {{0, 5, 5}, {1024, 5, 5}, {4096, 3, 0}, {4096, 5, 2}, {3000, 5, 3}};
+  const std::vector<int16_t> buffer(1024, 100);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "batch " << c.batch << ", " << c.appends << " appends");
+    SphinxRequest request;
+    request.wakeAtSamples = c.batch;
+    for (int i = 0; i < c.appends; ++i) {
+      request.appendAudioPCMBuffer(
+          AudioPCMBuffer{{16000, 1}, SampleType::int16, buffer.data(), 1024});
+    }
+    EXPECT_EQ(request.changes.load(), c.wakes);
+    EXPECT_EQ(request.bufferFrames.load(), 1024u);
+    request.endAudio();
+    EXPECT_EQ(request.changes.load(), c.wakes + 1);
+  }
+}
+
+// Speech in 20 ms buffers, each appended only once the decoder has taken all it was woken for:
+// the decoder keeps up, as it does at real-time pace, however slow the build. Once words show it
+// is woken about once for every seven buffers (128 ms), and the words come out as they do when
+// it is woken for each.
+TEST(SphinxRecognizer, OnceWordsShowTheDecoderIsWokenInBatches) {
+  const std::vector<float> captured = speech();
+  constexpr uint32_t kFrames = 320;
+  auto recognizer = makeSphinxRecognizer(ModelFiles::debianLayout(kModel));
+  auto request = std::static_pointer_cast<SphinxRequest>(makeSphinxRequest());
+  Results results;
+  auto task = recognizer->recognitionTask(request, results.handler());
+  int appends = 0;
+  uint32_t batchedWakes = 0;
+  int batchedAppends = 0;
+  for (std::size_t frame = 0; frame + kFrames <= captured.size(); frame += kFrames, ++appends) {
+    const uint32_t before = request->changes.load();
+    const bool batching = request->wakeAtSamples.load() > 0;
+    request->appendAudioPCMBuffer(
+        AudioPCMBuffer{{16000, 1}, SampleType::float32, captured.data() + frame, kFrames});
+    const uint32_t wakes = request->changes.load() - before;
+    if (batching) {
+      ++batchedAppends;
+      batchedWakes += wakes;
+    }
+    if (batching && wakes == 0) continue;  // the decoder sleeps until a batch is waiting
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (request->ring.size() > 0) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the decoder stopped taking audio";
+      std::this_thread::sleep_for(1ms);
+    }
+  }
+  request->endAudio();
+  ASSERT_TRUE(results.waitForEnd(30s));
+  EXPECT_EQ(results.final, "Go forward ten meters");
+  EXPECT_GT(batchedAppends, appends / 4) << "words never showed, or batches never began";
+  EXPECT_LE(batchedWakes, static_cast<uint32_t>(batchedAppends / 4));
+  std::lock_guard lock(results.mutex);
+  EXPECT_FALSE(results.partials.empty());
+  task->cancel();
+}
+
 // Speech scaled by `gain`, after `leadSeconds` of room noise whose samples stay within
 // `noise` of zero, and with that noise under it; noise = 0 is digital silence.
 std::vector<float> quiet(const std::vector<float>& speech, float gain, double leadSeconds,

@@ -35,7 +35,12 @@ void SphinxRequest::appendAudioPCMBuffer(const AudioPCMBuffer& buffer) {
     ring.push(mono.data(), frames);
     done += frames;
   }
-  wake();
+  bufferFrames.store(buffer.frameLength, std::memory_order_relaxed);
+  // Pairs with the fence after the decoder's thread sets `wakeAtSamples`: either this reads its
+  // new value, or that thread's next look at the ring finds these samples.
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  const std::size_t batch = wakeAtSamples.load(std::memory_order_relaxed);
+  if (batch == 0 || ring.size() >= batch) wake();
 }
 
 void SphinxRequest::endAudio() {

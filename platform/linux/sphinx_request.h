@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -26,8 +27,8 @@ class SphinxRequest final : public RecognitionRequest {
   void setTaskHint(int64_t) override {}
 
   // On the audio thread: mixes to 16-bit mono in a fixed buffer and hands it to the decoder's
-  // thread through the ring, which converts the rate there, and wakes that thread. No
-  // allocation, no lock.
+  // thread through the ring, which converts the rate there, and wakes that thread once enough
+  // is waiting (see `wakeAtSamples`). No allocation, no lock.
   void appendAudioPCMBuffer(const AudioPCMBuffer& buffer) override;
   void endAudio() override;
 
@@ -38,8 +39,13 @@ class SphinxRequest final : public RecognitionRequest {
   SampleRing ring;
   std::atomic<uint32_t> inputRate{0};  // set by the first buffer appended
   std::atomic<bool> audioEnded{false};
-  std::atomic<uint32_t> changes{0};  // what the decoder's thread waits on
-  std::atomic<int32_t> loudest{0};   // the largest sample magnitude appended so far
+  std::atomic<uint32_t> changes{0};       // what the decoder's thread waits on
+  std::atomic<int32_t> loudest{0};        // the largest sample magnitude appended so far
+  std::atomic<uint32_t> bufferFrames{0};  // the length of the last buffer appended
+  // How many samples must be waiting in the ring before an append wakes the decoder's thread;
+  // 0 wakes it for every buffer. Set by that thread: each wake costs more decoder time than the
+  // audio it brings, so once words show it takes audio in batches.
+  std::atomic<std::size_t> wakeAtSamples{0};
 
  private:
   void mix(const AudioPCMBuffer& buffer, uint32_t first, uint32_t frames);

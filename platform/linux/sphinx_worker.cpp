@@ -2,6 +2,7 @@
 
 #include <pocketsphinx.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,12 @@ constexpr std::size_t kDecodeSamples = 2048;
 constexpr uint64_t modelSamples(double seconds) {
   return static_cast<uint64_t>(seconds * kModelRate);
 }
+// Once the open utterance shows words, the decoder's thread is woken only when this much audio
+// is waiting, at the end of audio, or on a cancel. Every wake-up costs decoder time beyond the
+// audio it brings (at real-time pace, 21 ms steps cost about half as much again as 128 ms
+// ones), and the words then showing are refreshed a few times a second, as fast as anyone
+// reads them.
+constexpr double kBatchSeconds = 0.128;
 // A pause-free utterance is closed after 15 s of speech: the full search of one that long takes
 // about half a second here, and a longer one would hold the decoder far behind capture. An
 // utterance still open when audio ends gets the full search only up to 3 s of speech (about
@@ -72,6 +79,15 @@ std::string hypothesis(ps_decoder_t* decoder) {
   return text ? text : "";
 }
 
+// The most captured samples to decode in the next step. In a batch, one capture buffer, as
+// when woken for each buffer: the detector sees the same steps, so it finds pauses on the same
+// frames.
+std::size_t stepSamples(const SphinxRequest& request, bool batching) {
+  if (!batching) return kDecodeSamples;
+  return std::clamp<std::size_t>(request.bufferFrames.load(std::memory_order_relaxed), 1,
+                                 kDecodeSamples);
+}
+
 }  // namespace
 
 void decode(std::shared_ptr<Recognition> recognition) {
@@ -92,29 +108,53 @@ void decode(std::shared_ptr<Recognition> recognition) {
   std::optional<RateConverter> converter;
   std::string reported;
   SphinxRequest& request = *recognition->request;
+  std::size_t batchSamples = 0;  // kBatchSeconds of captured samples, once the rate is known
+  bool batching = false;
+  uint64_t unreported = 0;  // samples of the model's audio decoded since the last report
   for (;;) {
     // Read before looking for work, so that a change made after the look wakes the wait below.
     uint32_t seen = request.changes.load(std::memory_order_acquire);
     if (recognition->cancelled) return;
     // Read before taking samples, so that every sample appended before the end is taken.
     bool ended = request.audioEnded.load(std::memory_order_acquire);
-    std::size_t count = request.ring.pop(chunk.data(), chunk.size());
+    std::size_t count = request.ring.pop(chunk.data(), stepSamples(request, batching));
     if (count > 0) {
-      if (!converter) converter.emplace(request.inputRate.load(), kDecodeSamples);
+      if (!converter) {
+        const uint32_t rate = request.inputRate.load();
+        converter.emplace(rate, kDecodeSamples);
+        batchSamples = static_cast<std::size_t>(rate * kBatchSeconds);
+      }
       auto [samples, converted] = converter->convert(chunk.data(), count);
       if (ps_process_raw(ps, samples, converted, FALSE, FALSE) < 0) {
         return fail(*recognition, "Recognition failed while decoding audio.");
       }
-      if (utterances.closes(ps_get_in_speech(ps), converted)) {
+      bool closed = utterances.closes(ps_get_in_speech(ps), converted);
+      if (closed) {
         if (ps_end_utt(ps) < 0) return fail(*recognition, "Recognition could not finish.");
         utterances.commit(hypothesis(ps));
         if (ps_start_utt(ps) < 0) return fail(*recognition, "Recognition could not start.");
       }
-      std::string text = utterances.transcript(hypothesis(ps));
+      // A batch is reported once, when it is decoded, rather than after every step; a long one
+      // at least every kBatchSeconds of audio.
+      unreported += converted;
+      if (batching && !closed && unreported < modelSamples(kBatchSeconds) &&
+          request.ring.size() > 0) {
+        continue;
+      }
+      unreported = 0;
+      std::string open = hypothesis(ps);
+      std::string text = utterances.transcript(open);
       if (text != reported && !recognition->cancelled) {
         reported = text;
         report(*recognition, text, false);
       }
+      // Until the open utterance shows words every buffer counts for the first words, and in
+      // silence for the pause that ends the utterance; after that, audio is taken in batches.
+      batching = ps_get_in_speech(ps) && !open.empty();
+      request.wakeAtSamples.store(batching ? batchSamples : 0, std::memory_order_relaxed);
+      // Pairs with the fence in the append: either the append reads the new value, or the next
+      // look at the ring finds what it appended.
+      std::atomic_thread_fence(std::memory_order_seq_cst);
       continue;
     }
     if (ended) break;
