@@ -36,10 +36,10 @@ void SphinxRequest::appendAudioPCMBuffer(const AudioPCMBuffer& buffer) {
     done += frames;
   }
   bufferFrames.store(buffer.frameLength, std::memory_order_relaxed);
-  // Pairs with the fence after the decoder's thread sets `wakeAtSamples`: either this reads its
-  // new value, or that thread's next look at the ring finds these samples.
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  const std::size_t batch = wakeAtSamples.load(std::memory_order_relaxed);
+  // A read-modify-write, as the decoder's thread's change of `wakeAtSamples` is: either this
+  // reads the new value, or that change reads this one, and the thread's next look at the ring
+  // then finds these samples. Either way no wake is lost.
+  const std::size_t batch = wakeAtSamples.fetch_add(0, std::memory_order_acq_rel);
   if (batch == 0 || ring.size() >= batch) wake();
 }
 

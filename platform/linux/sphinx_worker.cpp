@@ -23,10 +23,9 @@ constexpr uint64_t modelSamples(double seconds) {
   return static_cast<uint64_t>(seconds * kModelRate);
 }
 // Once the open utterance shows words, the decoder's thread is woken only when this much audio
-// is waiting, at the end of audio, or on a cancel. Every wake-up costs decoder time beyond the
-// audio it brings (at real-time pace, 21 ms steps cost about half as much again as 128 ms
-// ones), and the words then showing are refreshed a few times a second, as fast as anyone
-// reads them.
+// is waiting, at the end of audio, or on a cancel. Each wake-up costs decoder time beyond the
+// audio it brings, so fewer cost less; the words then showing still move about eight times a
+// second, and at most this much audio is left to decode when the user stops mid-sentence.
 constexpr double kBatchSeconds = 0.128;
 // A pause-free utterance is closed after 15 s of speech: the full search of one that long takes
 // about half a second here, and a longer one would hold the decoder far behind capture. An
@@ -151,10 +150,9 @@ void decode(std::shared_ptr<Recognition> recognition) {
       // Until the open utterance shows words every buffer counts for the first words, and in
       // silence for the pause that ends the utterance; after that, audio is taken in batches.
       batching = ps_get_in_speech(ps) && !open.empty();
-      request.wakeAtSamples.store(batching ? batchSamples : 0, std::memory_order_relaxed);
-      // Pairs with the fence in the append: either the append reads the new value, or the next
-      // look at the ring finds what it appended.
-      std::atomic_thread_fence(std::memory_order_seq_cst);
+      // A read-modify-write, paired with the one in the append: either the append reads the
+      // new value, or the next look at the ring finds what it appended.
+      request.wakeAtSamples.exchange(batching ? batchSamples : 0, std::memory_order_acq_rel);
       continue;
     }
     if (ended) break;
