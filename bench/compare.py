@@ -149,16 +149,21 @@ def server_seconds(server):
     return (int(fields[11]) + int(fields[12])) / TICKS
 
 
+def start_helper(binary, server, extra=None):
+    """The helper started as a host starts it, with its status lines read as they arrive."""
+    process = subprocess.Popen([os.path.join(binary, "quillmate-dictate"), "en-US"],
+                               stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               env=dict(os.environ, **server.env, **(extra or {})))
+    return process, Lines(process.stdout)
+
+
 def sleep_until(moment):
     time.sleep(max(0.0, moment - time.monotonic()))
 
 
 def run_helper(binary, server, microphone, recording):
     server_before, started = server_seconds(server), time.monotonic()
-    process = subprocess.Popen([os.path.join(binary, "quillmate-dictate"), "en-US"],
-                               stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                               env=dict(os.environ, **server.env))
-    out = Lines(process.stdout)
+    process, out = start_helper(binary, server)
     ready = out.wait_for('"listening"') - started
     onset, speech_ended = recording.say(microphone)
     sleep_until(speech_ended)
@@ -210,17 +215,11 @@ def pipe_figures(helpers):
     onset = onset_of(speech)
     figures = {name: ([], []) for name in helpers}
 
-    def start(binary):
-        process = subprocess.Popen([os.path.join(binary, "quillmate-dictate"), "en-US"],
-                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                   env=dict(os.environ, **server.env))
-        return process, Lines(process.stdout)
-
     try:
         for _ in range(PIPE_REPEATS):
             for name, binary in helpers.items():
                 first_words, early_stops = figures[name]
-                process, out = start(binary)
+                process, out = start_helper(binary, server)
                 out.wait_for('"listening"')
                 time.sleep(0.3)
                 spoken = microphone.say(speech) + onset
@@ -231,7 +230,7 @@ def pipe_figures(helpers):
                 out.thread.join()
 
                 started = time.monotonic()
-                process, out = start(binary)
+                process, out = start_helper(binary, server)
                 out.wait_for('"listening"')
                 time.sleep(max(0.0, started + 0.3 - time.monotonic()))
                 stopped = time.monotonic()
@@ -298,10 +297,7 @@ def ready_times(binary, server, folder, runs):
     for _ in range(runs):
         for where, extra in places.items():
             started = time.monotonic()
-            process = subprocess.Popen([os.path.join(binary, "quillmate-dictate"), "en-US"],
-                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                       env=dict(os.environ, **server.env, **extra))
-            out = Lines(process.stdout)
+            process, out = start_helper(binary, server, extra)
             times[where].append(out.wait_for('"listening"') - started)
             process.stdin.close()
             finish(process)

@@ -43,7 +43,7 @@ class SphinxRequest final : public RecognitionRequest {
   std::atomic<int32_t> loudest{0};        // the largest sample magnitude appended so far
   std::atomic<uint32_t> bufferFrames{0};  // the length of the last buffer appended
   // How many samples must be waiting in the ring before an append wakes the decoder's thread;
-  // 0 wakes it for every buffer. Set by that thread: each wake costs more decoder time than the
+  // 0 wakes it for every buffer. Set by that thread: each wake costs decoder time beyond the
   // audio it brings, so once words show it takes audio in batches.
   std::atomic<std::size_t> wakeAtSamples{0};
 
