@@ -17,6 +17,8 @@ class MainQueue {
   // Safe from any thread; `work` runs once `delay` has passed on the monotonic clock, counted
   // from this call.
   virtual void postAfter(Duration delay, Work work) = 0;
+  // The queue's own monotonic clock, the one `postAfter` counts on.
+  virtual Duration now() { return std::chrono::steady_clock::now().time_since_epoch(); }
   // Gives the calling thread to the queue for good.
   [[noreturn]] virtual void run() = 0;
 };

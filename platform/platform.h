@@ -23,6 +23,11 @@ struct AudioFormat {
   uint32_t channelCount = 0;  // 0 when there is no input
 };
 
+// Whether capture can run with `format`. Written so that a NaN sample rate fails too.
+inline bool usable(const AudioFormat& format) {
+  return format.sampleRate > 0.0 && format.channelCount != 0;
+}
+
 enum class SampleType { float32, int16 };
 
 // One buffer of captured audio, interleaved. Valid only for the duration of the tap call.
@@ -47,6 +52,10 @@ struct Transcription {
 struct RecognitionResult {
   Transcription bestTranscription;  // the best transcript so far
   bool isFinal = false;             // no further result follows
+  // The recognizer heard a pause after these words and closed the stretch of speech before it.
+  // Its later results in the same task may hold only what is said after the pause. Set by the
+  // platform; the session never looks at it.
+  bool closesUtterance = false;
 };
 
 // The identifier of a locale, or the user's current locale when absent.
@@ -62,10 +71,20 @@ using ResultHandler = std::function<void(std::optional<RecognitionResult>, std::
 // Called on the audio thread with each captured buffer.
 using TapBlock = std::function<void(const AudioPCMBuffer&, const AudioTime&)>;
 
-// Called on any thread when capture that had started ends by itself: the input device changed
-// or went away, or the audio server died. It may come more than once, and even just after the
-// session stopped the engine itself.
-using CaptureEnded = std::function<void()>;
+// How capture that the session started came to an end without the session asking.
+struct CaptureEnd {
+  enum class Reason {
+    byItself,       // capture ran, then the device went away or the audio server died
+    noInput,        // the input never reported a usable format
+    couldNotStart,  // capture never ran; `error` says why
+  };
+  Reason reason = Reason::byItself;
+  Error error;
+};
+
+// Called on any thread when capture that had started ends by itself. It may come more than once,
+// and even just after the session stopped the engine itself.
+using CaptureEnded = std::function<void(CaptureEnd)>;
 
 class RecognitionRequest {
  public:
@@ -111,8 +130,9 @@ class AudioEngine {
   virtual ~AudioEngine() = default;
   virtual InputNode& inputNode() = 0;
   virtual void prepare() = 0;
-  // Starts capture, or gives back why it could not. Once capture has started, `ended` is called
-  // if it ends by itself.
+  // Starts capture, or gives back why it could not. Once this has returned no error, `ended` is
+  // called if capture ends by itself, or if an engine that starts in the background (macOS waits
+  // for a headset) never got capture running.
   virtual std::optional<Error> start(CaptureEnded ended) = 0;
   // Capture stops; harmless on an engine that never started or has already stopped.
   virtual void stop() = 0;

@@ -13,11 +13,6 @@ constexpr int kInputBus = 0;
 constexpr uint32_t kTapFrames = 1024;
 constexpr int64_t kDictationHint = 1;
 
-bool usable(const AudioFormat& format) {
-  // Written so that a NaN sample rate fails too.
-  return format.sampleRate > 0.0 && format.channelCount != 0;
-}
-
 }  // namespace
 
 void Dictation::listen() {
@@ -50,10 +45,8 @@ void Dictation::listen() {
                    });
   tapped = true;
   engine->prepare();
-  // Capture that ends by itself (a device change, a dead audio server) is a stop request like
-  // end-of-file: the words heard so far still reach the host, through the grace period.
-  auto captureEnded = [self = shared_from_this(), queue = &context.mainQueue] {
-    queue->post([self] { self->finish(); });
+  auto captureEnded = [self = shared_from_this(), queue = &context.mainQueue](CaptureEnd end) {
+    queue->post([self, end = std::move(end)] { self->captureStopped(end); });
   };
   if (auto failure = engine->start(std::move(captureEnded))) {
     std::string message = std::string(messages::microphoneCouldNotStart);
@@ -62,6 +55,25 @@ void Dictation::listen() {
     return;
   }
   emit("listening");
+}
+
+void Dictation::captureStopped(const CaptureEnd& end) {
+  if (ended) return;
+  // Once a graceful stop is under way, capture has been stopped on purpose: the grace period
+  // goes on, whatever the engine reports about itself.
+  if (finishing) return;
+  switch (end.reason) {
+    case CaptureEnd::Reason::byItself:
+      // Like end-of-file: the words heard so far still reach the host, through the grace period.
+      finish();
+      return;
+    case CaptureEnd::Reason::noInput:
+      complete(std::string(messages::noMicrophoneInput));
+      return;
+    case CaptureEnd::Reason::couldNotStart:
+      complete(std::string(messages::microphoneCouldNotStart) + end.error.localizedDescription);
+      return;
+  }
 }
 
 void Dictation::recognitionDelivered(const std::optional<RecognitionResult>& result,

@@ -62,6 +62,7 @@ class Dictation : public std::enable_shared_from_this<Dictation> {
  private:
   void microphoneAccessAnswered(bool granted);
   void speechAuthorizationAnswered(int64_t status);
+  void captureStopped(const CaptureEnd& end);
   void recognitionDelivered(const std::optional<RecognitionResult>& result,
                             const std::optional<Error>& error);
 

@@ -76,6 +76,38 @@ TEST(Scenario, ReadsTheKeysOfSegmentsAndRestarts) {
                                                     std::chrono::milliseconds(300)}));
   EXPECT_TRUE(s.engineKeepsRunning);
   EXPECT_EQ(s.restartFailures, 2);
+  EXPECT_TRUE(s.captureLayer);
+}
+
+TEST(Scenario, ReadsTheKeysOfHeadsetsAndQuietTaps) {
+  auto parsed = parseScenario(R"({
+    "results": [{"afterMs": 5, "transcript": "Buy milk", "utteranceEnded": true}],
+    "startFailures": 3, "restartFailuresForMs": 2000, "buffersStopAfterMs": 300,
+    "buffersNeverArrive": true, "inputUnusableForMs": 700,
+    "inputAfterChange": {"sampleRate": 16000, "channelCount": 2}})");
+  ASSERT_TRUE(std::holds_alternative<Scenario>(parsed)) << std::get<std::string>(parsed);
+  const Scenario& s = std::get<Scenario>(parsed);
+  EXPECT_TRUE(s.results.at(0).result->closesUtterance);
+  EXPECT_EQ(s.startFailures, 3);
+  EXPECT_EQ(s.restartFailuresFor, std::chrono::milliseconds(2000));
+  EXPECT_EQ(s.buffersStopAfter, std::chrono::milliseconds(300));
+  EXPECT_TRUE(s.buffersNeverArrive);
+  EXPECT_EQ(s.inputUnusableFor, std::chrono::milliseconds(700));
+  ASSERT_TRUE(s.inputAfterChange);
+  EXPECT_EQ(s.inputAfterChange->sampleRate, 16000.0);
+  EXPECT_EQ(s.inputAfterChange->channelCount, 2u);
+  // Each capture key alone puts the capture layer under the session; others do not.
+  for (const char* key : {"configurationChangesAfterMs\": [", "restartFailures\": 0",
+                          "restartFailuresForMs\": 0", "startFailures\": 0",
+                          "buffersStopAfterMs\": 0", "buffersNeverArrive\": false",
+                          "inputUnusableForMs\": 0", "inputAfterChange\": {"}) {
+    std::string json = std::string("{\"") + key;
+    json += json.back() == '[' ? "]}" : json.back() == '{' ? "}}" : "}";
+    auto one = parseScenario(json);
+    ASSERT_TRUE(std::holds_alternative<Scenario>(one)) << json;
+    EXPECT_TRUE(std::get<Scenario>(one).captureLayer) << json;
+  }
+  EXPECT_FALSE(std::get<Scenario>(parseScenario(R"({"engineStartError": "x"})")).captureLayer);
 }
 
 TEST(Scenario, NamesWhatIsWrong) {
@@ -99,6 +131,11 @@ TEST(Scenario, NamesWhatIsWrong) {
        "\"nothingSaid\" needs an \"error\""},
       {R"({"results": [{"afterMs": 1, "task": -1}]})", "\"task\" must not be negative"},
       {R"({"restartFailures": -1})", "\"restartFailures\" must not be negative"},
+      {R"({"startFailures": -2})", "\"startFailures\" must not be negative"},
+      {R"({"results": [{"afterMs": 1, "utteranceEnded": true}]})",
+       "\"utteranceEnded\" needs a \"transcript\""},
+      {R"({"inputAfterChange": 16000})", "\"inputAfterChange\" must be an object"},
+      {R"({"buffersStopAfterMs": -5})", "\"buffersStopAfterMs\" must not be negative"},
   };
   for (const auto& c : cases) {
     auto parsed = parseScenario(c.json);

@@ -12,6 +12,8 @@
 namespace quillmate::layers {
 namespace {
 
+using namespace std::chrono_literals;
+
 struct NativeRequest final : RecognitionRequest {
   void setRequiresOnDeviceRecognition(bool required) override { onDevice = required; }
   void setShouldReportPartialResults(bool report) override { partials = report; }
@@ -19,7 +21,11 @@ struct NativeRequest final : RecognitionRequest {
   void appendAudioPCMBuffer(const AudioPCMBuffer& buffer) override {
     frames.fetch_add(buffer.frameLength, std::memory_order_relaxed);
   }
-  void endAudio() override { ++audioEnds; }
+  void endAudio() override {
+    ++audioEnds;
+    if (onEndAudio) onEndAudio();
+  }
+  std::function<void()> onEndAudio;
   bool onDevice = false;
   bool partials = false;
   int64_t hint = 0;
@@ -33,18 +39,22 @@ struct NativeTask final : RecognitionTask {
 };
 
 struct NativeRecognizer final : SpeechRecognizer {
+  explicit NativeRecognizer(MainQueue& queue) : queue(queue) {}
   bool isAvailable() override { return true; }
   bool supportsOnDeviceRecognition() override { return true; }
   std::shared_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
                                                    ResultHandler handler) override {
     requests.push_back(std::static_pointer_cast<NativeRequest>(request));
     handlers.push_back(std::move(handler));
+    startedAt.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(queue.now()));
     tasks.push_back(std::make_shared<NativeTask>());
     return tasks.back();
   }
   std::vector<std::shared_ptr<NativeRequest>> requests;
   std::vector<ResultHandler> handlers;
   std::vector<std::shared_ptr<NativeTask>> tasks;
+  std::vector<std::chrono::milliseconds> startedAt;  // of each task, on the queue's clock
+  MainQueue& queue;
 };
 
 // What the layer passed on to the session's handler, as one comparable value.
@@ -63,7 +73,7 @@ std::ostream& operator<<(std::ostream& out, const Passed& passed) {
 // One layer over fakes, with the session's side recorded.
 struct Layer {
   Layer() {
-    request = std::make_shared<SegmentedRequest>([] { return std::make_shared<NativeRequest>(); });
+    request = recognizer.makeRequest([] { return std::make_shared<NativeRequest>(); });
     request->setRequiresOnDeviceRecognition(true);
     request->setShouldReportPartialResults(true);
     request->setTaskHint(1);
@@ -84,23 +94,33 @@ struct Layer {
   }
 
   scripted::VirtualMainQueue queue;
-  std::shared_ptr<NativeRecognizer> native = std::make_shared<NativeRecognizer>();
+  std::shared_ptr<NativeRecognizer> native = std::make_shared<NativeRecognizer>(queue);
   SegmentedRecognizer recognizer{native, queue};
   std::shared_ptr<SegmentedRequest> request;
   std::shared_ptr<RecognitionTask> task;
   std::vector<Passed> passed;
 };
 
-// A step of a case: a native task calls back, the session ends the audio, or capture restarts.
+// A step of a case: a native task calls back, the session ends the audio, capture restarts, or
+// time passes.
 struct Step {
-  enum class Kind { deliver, endAudio, boundary } kind = Kind::deliver;
+  enum class Kind { deliver, endAudio, boundary, wait } kind = Kind::deliver;
   std::size_t task = 0;
   std::optional<RecognitionResult> result;
   std::optional<Error> error;
+  std::chrono::milliseconds waited{0};
 };
 
 Step partial(std::size_t task, std::string text) {
   return {Step::Kind::deliver, task, RecognitionResult{{std::move(text)}, false}, std::nullopt};
+}
+// A result that closes an utterance: the recognizer heard a pause after it.
+Step closing(std::size_t task, std::string text) {
+  return {Step::Kind::deliver, task, RecognitionResult{{std::move(text)}, false, true},
+          std::nullopt};
+}
+Step wait(std::chrono::milliseconds span) {
+  return {Step::Kind::wait, 0, std::nullopt, std::nullopt, span};
 }
 Step final(std::size_t task, std::string text) {
   return {Step::Kind::deliver, task, RecognitionResult{{std::move(text)}, true}, std::nullopt};
@@ -175,12 +195,28 @@ TEST(SegmentedRecognition, PassesOnOneTaskMadeOfSegments) {
        {finalWords("a")},
        1},
       {"an empty segment adds no space",
-       {final(0, ""), partial(1, "hi"), final(1, "hi"), partial(2, "")},
+       {final(0, ""), wait(100ms), partial(1, "hi"), final(1, "hi"), partial(2, "")},
        {words(""), words("hi"), words("hi"), words("hi")},
        3},
       {"segments of Chinese join without a space",
        {final(0, "你好"), partial(1, "世界")},
        {words("你好"), words("你好世界")},
+       2},
+      // Mended: each result was the segment's whole text, so a pause that reset it lost words.
+      {"a pause that resets the task's text keeps every utterance",
+       {partial(0, "Buy milk"), closing(0, "Buy milk"), partial(0, "and eggs"),
+        closing(0, "and eggs"), partial(0, "bread"), kEndAudio, final(0, "bread")},
+       {words("Buy milk"), words("Buy milk"), words("Buy milk and eggs"),
+        words("Buy milk and eggs"), words("Buy milk and eggs bread"),
+        finalWords("Buy milk and eggs bread")},
+       1},
+      {"an empty final after a pause removes nothing",
+       {partial(0, "Buy milk"), closing(0, "Buy milk"), kEndAudio, final(0, "")},
+       {words("Buy milk"), words("Buy milk"), finalWords("Buy milk")},
+       1},
+      {"utterances of two segments join in order",
+       {closing(0, "a"), partial(0, "b"), final(0, "b"), closing(1, "c"), partial(1, "d")},
+       {words("a"), words("a b"), words("a b"), words("a b c"), words("a b c d")},
        2},
       {"a boundary after the end of audio makes no segment",
        {kEndAudio, kBoundary, final(0, "a")},
@@ -191,6 +227,7 @@ TEST(SegmentedRecognition, PassesOnOneTaskMadeOfSegments) {
     SCOPED_TRACE(c.name);
     Layer layer;
     for (const Step& step : c.steps) {
+      if (step.kind == Step::Kind::wait) layer.queue.runFor(step.waited);
       if (step.kind == Step::Kind::endAudio) layer.request->endAudio();
       if (step.kind == Step::Kind::boundary) layer.recognizer.beginSegment();
       if (step.kind == Step::Kind::deliver) layer.deliver(step.task, step.result, step.error);
@@ -222,6 +259,70 @@ TEST(SegmentedRecognition, EachNativeRequestHasTheSessionsSettingsAndItsOwnAudio
   EXPECT_EQ(layer.native->requests[1]->audioEnds, 1);
   layer.task->cancel();
   for (const auto& native : layer.native->tasks) EXPECT_TRUE(native->cancelled);
+}
+
+// Mended: a task that failed at once, again and again, made segments as fast as the queue ran.
+TEST(SegmentedRecognition, TasksThatEndAtOnceWithNoWordsBackOff) {
+  Layer layer;
+  float samples[16] = {};
+  AudioPCMBuffer buffer{{16000.0, 1}, SampleType::float32, samples, 16};
+  auto startOf = [&](std::size_t index) {
+    while (layer.native->tasks.size() <= index) layer.queue.runFor(10ms);
+  };
+  auto nothingSaid = [&](std::size_t index) {
+    layer.deliver(index, std::nullopt, Error{"No speech detected", true});
+  };
+  for (std::size_t index = 0; index < 7; ++index) {
+    startOf(index);
+    nothingSaid(index);
+    layer.request->appendAudioPCMBuffer(buffer);  // taken while the next task backs off
+  }
+  startOf(7);
+  layer.queue.runFor(600ms);  // longer than a fast end: the next task starts at once
+  nothingSaid(7);
+  startOf(8);
+  layer.deliver(8, RecognitionResult{{"words"}, true}, std::nullopt);  // words reset the back-off
+  startOf(9);
+  nothingSaid(9);
+  layer.request->appendAudioPCMBuffer(buffer);
+  startOf(10);
+  std::vector<std::chrono::milliseconds> gaps;
+  for (std::size_t i = 1; i < layer.native->startedAt.size(); ++i) {
+    gaps.push_back(layer.native->startedAt[i] - layer.native->startedAt[i - 1]);
+  }
+  EXPECT_EQ(gaps, (std::vector<std::chrono::milliseconds>{100ms, 200ms, 400ms, 800ms, 1000ms,
+                                                          1000ms, 1000ms, 600ms, 0ms, 100ms}));
+  // Each request took its buffers from the moment it was made, before its task started.
+  for (std::size_t i = 0; i < layer.native->requests.size(); ++i) {
+    bool appendedTo = (i >= 1 && i <= 7) || i == 10;
+    EXPECT_EQ(layer.native->requests[i]->frames, appendedTo ? 16u : 0u) << i;
+  }
+}
+
+TEST(SegmentedRecognition, TheNewRequestTakesTheBuffersBeforeTheOldOneEnds) {
+  Layer layer;
+  float samples[16] = {};
+  AudioPCMBuffer buffer{{16000.0, 1}, SampleType::float32, samples, 16};
+  // A buffer that the audio thread appends just as the old request's audio ends.
+  layer.native->requests[0]->onEndAudio = [&] { layer.request->appendAudioPCMBuffer(buffer); };
+  layer.deliver(0, RecognitionResult{{"a"}, true}, std::nullopt);
+  ASSERT_EQ(layer.native->requests.size(), 2u);
+  EXPECT_EQ(layer.native->requests[0]->frames, 0u);
+  EXPECT_EQ(layer.native->requests[1]->frames, 16u);
+}
+
+TEST(SegmentedRecognition, ARequestMadeElsewhereIsRefused) {
+  Layer layer;
+  auto stranger = std::make_shared<NativeRequest>();
+  std::optional<Error> failed;
+  auto task = layer.recognizer.recognitionTask(
+      stranger, [&](std::optional<RecognitionResult>, std::optional<Error> error) {
+        failed = error;
+      });
+  ASSERT_TRUE(task);
+  task->cancel();
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(layer.native->tasks.size(), 1u);  // only the layer's own
 }
 
 TEST(SegmentedRecognition, ResultsAfterTheSessionDroppedItsTaskAreIgnored) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/layers/restarting_engine.h"
 #include "platform/layers/segmented_recognition.h"
 #include "platform/scripted/virtual_main_queue.h"
 #ifdef QUILLMATE_LINUX_PLATFORM
@@ -107,12 +108,12 @@ TEST(Tap, AppendsEachBufferWithoutAllocating) {
 // Where the recognizer works in segments, the tap's request hands each buffer to the current
 // segment's native request: that hand-over must not allocate either, across a switch.
 TEST(Tap, TheSegmentedRequestHandsOverWithoutAllocating) {
-  layers::SegmentedRequest request([] { return std::make_shared<CountingRequest>(); });
   Recognizer native;
   scripted::VirtualMainQueue queue;
   auto recognizer = std::make_shared<layers::SegmentedRecognizer>(
       std::shared_ptr<SpeechRecognizer>(&native, [](SpeechRecognizer*) {}), queue);
-  auto shared = std::shared_ptr<layers::SegmentedRequest>(&request, [](auto*) {});
+  auto shared = recognizer->makeRequest([] { return std::make_shared<CountingRequest>(); });
+  auto& request = *shared;
   auto task = recognizer->recognitionTask(shared, [](auto, auto) {});
   float samples[1024] = {};
   AudioPCMBuffer buffer{{48000.0, 1}, SampleType::float32, samples, 1024};
@@ -123,6 +124,48 @@ TEST(Tap, TheSegmentedRequestHandsOverWithoutAllocating) {
   before = allocations.load();
   for (int i = 0; i < 100; ++i) request.appendAudioPCMBuffer(buffer);
   EXPECT_EQ(allocations.load() - before, 0);
+}
+
+// Keeps the tap that the capture layer installs on its native engine.
+class NativeTapKeeper final : public layers::NativeAudioEngine {
+ public:
+  AudioFormat outputFormat(int) override { return {48000.0, 1}; }
+  std::optional<Error> installTap(int, uint32_t, std::optional<AudioFormat>,
+                                  TapBlock block) override {
+    tap = std::move(block);
+    return std::nullopt;
+  }
+  void removeTap(int) override {}
+  std::optional<Error> prepare() override { return std::nullopt; }
+  std::optional<Error> start() override { return std::nullopt; }
+  void stop() override {}
+  bool isRunning() override { return true; }
+  void observeConfigurationChanges(std::function<void()>) override {}
+  void stopObserving() override {}
+  TapBlock tap;
+};
+
+// The capture layer counts each buffer on its way to the session's tap, so that it can tell a
+// tap that went quiet: the count must not allocate either.
+TEST(Tap, TheCaptureLayerCountsBuffersWithoutAllocating) {
+  auto native = std::make_shared<NativeTapKeeper>();
+  scripted::VirtualMainQueue queue;
+  auto engine =
+      std::make_shared<layers::RestartingEngine>([native] { return native; }, queue, [] {});
+  uint64_t frames = 0;
+  engine->installTap(0, 1024, {48000.0, 1},
+                     [&](const AudioPCMBuffer& buffer, const AudioTime&) {
+                       frames += buffer.frameLength;
+                     });
+  ASSERT_EQ(engine->start([](CaptureEnd) {}), std::nullopt);
+  ASSERT_TRUE(native->tap);
+  float samples[1024] = {};
+  AudioPCMBuffer buffer{{48000.0, 1}, SampleType::float32, samples, 1024};
+  long before = allocations.load();
+  for (int i = 0; i < 100; ++i) native->tap(buffer, AudioTime{i * 1024});
+  EXPECT_EQ(allocations.load() - before, 0);
+  EXPECT_EQ(frames, 100u * 1024);
+  engine->stop();
 }
 
 #ifdef QUILLMATE_LINUX_PLATFORM

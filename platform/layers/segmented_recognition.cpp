@@ -1,10 +1,20 @@
 #include "platform/layers/segmented_recognition.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/layers/transcript_join.h"
 
 namespace quillmate::layers {
+namespace {
+
+// What a recognizer gives back for a request it cannot recognise: nothing to cancel.
+class NoTask final : public RecognitionTask {
+ public:
+  void cancel() override {}
+};
+
+}  // namespace
 
 SegmentedRequest::SegmentedRequest(MakeRequest makeNativeRequest)
     : makeNative(std::move(makeNativeRequest)) {
@@ -72,14 +82,29 @@ void SegmentedTask::cancel() {
 
 void SegmentedTask::beginSegment() {
   if (ended || cancelled || segments.empty()) return;
-  segments.back().request->endAudio();
-  startSegment();
+  replaceSegment(segments.size() - 1, std::chrono::milliseconds{0});
 }
 
-void SegmentedTask::startSegment() {
-  auto nativeRequest = request->nextNative();
-  std::size_t index = segments.size();
-  segments.push_back(Segment{nativeRequest, nullptr, {}, false});
+void SegmentedTask::replaceSegment(std::size_t index, std::chrono::milliseconds wait) {
+  auto old = segments[index].request;
+  // The new request is published to the audio thread first, so that no buffer goes to a request
+  // whose audio has ended.
+  startSegment(wait);
+  old->endAudio();
+}
+
+void SegmentedTask::startSegment(std::chrono::milliseconds wait) {
+  segments.push_back(Segment{request->nextNative(), nullptr, {}, {}, false});
+  std::size_t index = segments.size() - 1;
+  if (wait <= std::chrono::milliseconds{0}) return startTask(index);
+  mainQueue.postAfter(wait, [self = weak_from_this(), index] {
+    auto task = self.lock();
+    if (task && !task->cancelled && !task->segments[index].task) task->startTask(index);
+  });
+}
+
+void SegmentedTask::startTask(std::size_t index) {
+  segments[index].taskStarted = mainQueue.now();
   // The native handler runs on any thread: it posts what it got, and the segment's number, to
   // the main queue, where all of this layer's state lives.
   auto nativeHandler = [self = weak_from_this(), index, queue = &mainQueue](
@@ -88,11 +113,26 @@ void SegmentedTask::startSegment() {
       if (auto task = self.lock()) task->delivered(index, result, error);
     });
   };
-  auto nativeTask = native->recognitionTask(nativeRequest, std::move(nativeHandler));
+  auto nativeTask = native->recognitionTask(segments[index].request, std::move(nativeHandler));
   segments[index].task = std::move(nativeTask);
 }
 
-void SegmentedTask::audioEnded() { ended = true; }
+void SegmentedTask::audioEnded() {
+  ended = true;
+  // A task still backing off starts now: its request holds audio that must still be recognised.
+  if (!cancelled && !segments.empty() && !segments.back().task) startTask(segments.size() - 1);
+}
+
+std::chrono::milliseconds SegmentedTask::nextWait(const Segment& segment) {
+  if (!segment.words.empty()) {
+    backOff = std::chrono::milliseconds{0};
+    return backOff;
+  }
+  if (mainQueue.now() - segment.taskStarted >= kFastEnd) return std::chrono::milliseconds{0};
+  // Ended at once with no words: the next task waits, longer each time this happens again.
+  backOff = backOff.count() == 0 ? kFirstBackOff : std::min(backOff * 2, kLongestBackOff);
+  return backOff;
+}
 
 void SegmentedTask::delivered(std::size_t index, std::optional<RecognitionResult> result,
                               std::optional<Error> error) {
@@ -101,7 +141,7 @@ void SegmentedTask::delivered(std::size_t index, std::optional<RecognitionResult
   // A segment that has given its final result or failed says nothing more.
   if (segment.closed) return;
   bool current = index + 1 == segments.size();
-  if (result) segment.transcript = result->bestTranscription.formattedString;
+  if (result) segment.words.take(result->bestTranscription.formattedString, result->closesUtterance);
   if (result && result->isFinal) {
     // The native task is over; an error that came with its final result is not looked at.
     segment.closed = true;
@@ -113,8 +153,7 @@ void SegmentedTask::delivered(std::size_t index, std::optional<RecognitionResult
     error.reset();
   }
   if (segment.closed && current && !ended) {
-    segment.request->endAudio();
-    startSegment();  // `segment` may move from here on
+    replaceSegment(index, nextWait(segment));  // `segment` may move from here on
   }
   bool complete = ended && everySegmentClosed();
   if (result || complete) {
@@ -135,7 +174,7 @@ bool SegmentedTask::everySegmentClosed() const {
 
 std::string SegmentedTask::transcript() const {
   std::string joined;
-  for (const Segment& segment : segments) appendTranscript(joined, segment.transcript);
+  for (const Segment& segment : segments) appendTranscript(joined, segment.words.text());
   return joined;
 }
 
@@ -149,10 +188,25 @@ bool SegmentedRecognizer::supportsOnDeviceRecognition() {
   return native->supportsOnDeviceRecognition();
 }
 
+std::shared_ptr<SegmentedRequest> SegmentedRecognizer::makeRequest(MakeRequest makeNative) {
+  std::erase_if(made, [](const auto& request) { return request.expired(); });
+  auto request = std::make_shared<SegmentedRequest>(std::move(makeNative));
+  made.push_back(request);
+  return request;
+}
+
 std::shared_ptr<RecognitionTask> SegmentedRecognizer::recognitionTask(
     std::shared_ptr<RecognitionRequest> request, ResultHandler handler) {
-  // Only requests made for this recognizer reach it.
-  auto segmented = std::static_pointer_cast<SegmentedRequest>(std::move(request));
+  std::shared_ptr<SegmentedRequest> segmented;
+  for (const auto& weak : made) {
+    auto candidate = weak.lock();
+    if (candidate && candidate.get() == request.get()) segmented = candidate;
+  }
+  if (!segmented) {
+    // The handler only posts, so it may be called from here.
+    handler(std::nullopt, Error{"The recognition request was not made for this recognizer."});
+    return std::make_shared<NoTask>();
+  }
   auto task = std::make_shared<SegmentedTask>(native, segmented, std::move(handler), mainQueue);
   segmented->task = task;
   latest = task;

@@ -5,8 +5,11 @@
 // delivers the best transcript so far until the session ends its audio. This layer gives it that:
 // it keeps the native tasks it started, in order, as segments, starts a new one whenever the
 // current one ends before the session's audio does, and passes on the join of every segment's
-// latest transcript. Capture starts a new segment too when the audio's format changes, so that
-// no native request sees two formats.
+// words (each segment keeps its own across the pauses within it: segment_text.h). Capture starts
+// a new segment too when the audio's format changes, so that no native request sees two formats.
+// A task that ends at once with no words, again and again, would make segments as fast as the
+// main queue runs, so the next task's start backs off from 100 ms to 1 s; its request is made at
+// once and takes the buffers meanwhile, so no audio is lost.
 //
 // Everything here but the request's append runs on the main queue: the native result handlers
 // post there first. The audio thread reaches the current native request through one atomic
@@ -14,6 +17,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/layers/segment_text.h"
 #include "platform/main_queue.h"
 #include "platform/platform.h"
 
@@ -28,9 +33,16 @@ namespace quillmate::layers {
 
 using MakeRequest = std::function<std::shared_ptr<RecognitionRequest>()>;
 
+// A segment that ends within this long of its task's start, with no words, ended fast.
+inline constexpr std::chrono::milliseconds kFastEnd{500};
+// The wait before the task after a fast end: doubled after each further one, up to the longest.
+inline constexpr std::chrono::milliseconds kFirstBackOff{100};
+inline constexpr std::chrono::milliseconds kLongestBackOff{1000};
+
 class SegmentedTask;
 
 // The request that the session holds and the tap appends to.
+// Made only by SegmentedRecognizer::makeRequest, which pairs it with its recognizer.
 class SegmentedRequest final : public RecognitionRequest {
  public:
   explicit SegmentedRequest(MakeRequest makeNative);
@@ -77,12 +89,20 @@ class SegmentedTask final : public RecognitionTask,
   friend class SegmentedRecognizer;
   struct Segment {
     std::shared_ptr<RecognitionRequest> request;
-    std::shared_ptr<RecognitionTask> task;
-    std::string transcript;  // the segment's latest
-    bool closed = false;     // it gave its final result, or failed
+    std::shared_ptr<RecognitionTask> task;  // absent while its start backs off
+    SegmentText words;
+    MainQueue::Duration taskStarted{};
+    bool closed = false;  // it gave its final result, or failed
   };
 
-  void startSegment();
+  // A new segment whose request takes the buffers at once; its task starts after `wait`.
+  void startSegment(std::chrono::milliseconds wait = std::chrono::milliseconds{0});
+  void startTask(std::size_t index);
+  // The current segment is over before the session's audio: the next one takes its place, and
+  // its task starts after `wait`.
+  void replaceSegment(std::size_t index, std::chrono::milliseconds wait);
+  // How long the task after `segment`, which has just closed, waits; counts fast ends.
+  std::chrono::milliseconds nextWait(const Segment& segment);
   void audioEnded();
   void delivered(std::size_t index, std::optional<RecognitionResult> result,
                  std::optional<Error> error);
@@ -94,12 +114,13 @@ class SegmentedTask final : public RecognitionTask,
   ResultHandler handler;
   MainQueue& mainQueue;
   std::vector<Segment> segments;
+  std::chrono::milliseconds backOff{0};  // before the next task; 0 after a segment with words
   bool ended = false;      // the session's audio has ended
   bool cancelled = false;  // or the final result went out: nothing more is passed on
 };
 
-// The recognizer that the session holds, over the native one. The requests handed to it must be
-// SegmentedRequests.
+// The recognizer that the session holds, over the native one. It recognises only the requests it
+// made itself; any other fails through its handler.
 class SegmentedRecognizer final : public SpeechRecognizer {
  public:
   SegmentedRecognizer(std::shared_ptr<SpeechRecognizer> native, MainQueue& mainQueue);
@@ -108,12 +129,15 @@ class SegmentedRecognizer final : public SpeechRecognizer {
   bool supportsOnDeviceRecognition() override;
   std::shared_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
                                                    ResultHandler handler) override;
+  // A request for this recognizer, made of native requests from `makeNative`.
+  std::shared_ptr<SegmentedRequest> makeRequest(MakeRequest makeNative);
   // A segment boundary in the latest task, if there is one. On the main queue.
   void beginSegment();
 
  private:
   std::shared_ptr<SpeechRecognizer> native;
   MainQueue& mainQueue;
+  std::vector<std::weak_ptr<SegmentedRequest>> made;
   std::weak_ptr<SegmentedTask> latest;
 };
 

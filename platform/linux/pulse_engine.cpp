@@ -218,7 +218,7 @@ void PulseEngine::onStreamState(pa_stream* stream, void* self) {
   Loop::signal(engine->loop->mainloop);
   pa_stream_state_t state = pa_stream_get_state(stream);
   if (state != PA_STREAM_FAILED && state != PA_STREAM_TERMINATED) return;
-  if (CaptureEnded ended = std::exchange(engine->captureEnded, nullptr)) ended();
+  if (CaptureEnded ended = std::exchange(engine->captureEnded, nullptr)) ended(CaptureEnd{});
 }
 
 void PulseEngine::onRead(pa_stream* stream, std::size_t, void* self) {

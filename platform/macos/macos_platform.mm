@@ -11,14 +11,9 @@
 
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
-
 #include "output/last_line.h"
 
-#include "platform/layers/input_format.h"
-#include "platform/layers/restarting_engine.h"
-#include "platform/layers/segmented_recognition.h"
+#include "platform/layers/layers.h"
 #include "platform/macos/guarded.h"
 #include "platform/macos/speech_errors.h"
 #include "platform/macos/text.h"
@@ -92,8 +87,16 @@ class MacRecognizer final : public SpeechRecognizer {
         @autoreleasepool {
           std::optional<RecognitionResult> delivered;
           if (result) {
-            delivered =
-                RecognitionResult{{utf8(result.bestTranscription.formattedString)}, result.isFinal};
+            // From macOS 15 on, the result that closes the stretch of speech before a pause is
+            // the one with speech metadata; the task's later results hold only what follows it.
+            RecognitionResult converted;
+            auto raised = guarded([&] {
+              converted.bestTranscription.formattedString =
+                  utf8(result.bestTranscription.formattedString);
+              converted.isFinal = result.isFinal;
+              converted.closesUtterance = result.speechRecognitionMetadata != nil;
+            });
+            if (!raised) delivered = std::move(converted);
           }
           std::optional<Error> failure;
           if (error) {
@@ -120,36 +123,30 @@ class MacRecognizer final : public SpeechRecognizer {
 
 // One native engine. The engine raises when it has no input device at all, and the input node
 // raises on a format that no longer matches the device, so every call is guarded; what was
-// raised comes back as an error.
+// raised comes back as an error. An engine keeps the first format its input saw, so the layer
+// reads a format that was not ready again on a fresh engine, never on this one.
 class MacEngine final : public layers::NativeAudioEngine {
  public:
-  // `warmingUp` tells whether the microphone was first granted in this process, when the input
-  // may report no format for a moment.
-  explicit MacEngine(std::shared_ptr<const bool> warmingUp) : warmingUp(std::move(warmingUp)) {
+  MacEngine() {
     @autoreleasepool {
       guarded([&] { native = [[AVAudioEngine alloc] init]; });
     }
   }
 
   // Both sides of the input node must be usable: the hardware's and the one the tap sees. An
-  // input that cannot even be asked for its format has no usable format.
+  // input that cannot even be asked for its format has no usable format. One read, no wait.
   AudioFormat outputFormat(int bus) override {
     @autoreleasepool {
-      auto read = [&] {
-        AudioFormat format;
-        guarded([&] {
-          AVAudioInputNode* input = native.inputNode;
-          AVAudioFormat* hardware = [input inputFormatForBus:static_cast<AVAudioNodeBus>(bus)];
-          formatRead = [input outputFormatForBus:static_cast<AVAudioNodeBus>(bus)];
-          AudioFormat side{hardware.sampleRate, hardware.channelCount};
-          format = {formatRead.sampleRate, formatRead.channelCount};
-          if (!layers::usable(side)) format = side;
-        });
-        return format;
-      };
-      auto patience = *warmingUp ? std::chrono::milliseconds(1000) : std::chrono::milliseconds(0);
-      return layers::awaitUsableFormat(read, patience,
-                                       [](auto span) { std::this_thread::sleep_for(span); });
+      AudioFormat format;
+      guarded([&] {
+        AVAudioInputNode* input = native.inputNode;
+        AVAudioFormat* hardware = [input inputFormatForBus:static_cast<AVAudioNodeBus>(bus)];
+        formatRead = [input outputFormatForBus:static_cast<AVAudioNodeBus>(bus)];
+        AudioFormat side{hardware.sampleRate, hardware.channelCount};
+        format = {formatRead.sampleRate, formatRead.channelCount};
+        if (!usable(side)) format = side;
+      });
+      return format;
     }
   }
 
@@ -245,7 +242,6 @@ class MacEngine final : public layers::NativeAudioEngine {
     return Error{*raised};
   }
 
-  std::shared_ptr<const bool> warmingUp;
   AVAudioEngine* native = nil;
   AVAudioFormat* formatRead = nil;
   id<NSObject> observer = nil;
@@ -258,18 +254,12 @@ void onUncaughtException(NSException*) { _exit(writeLastLine()); }
 
 class MacPlatform final : public Platform {
  public:
-  explicit MacPlatform(MainQueue& mainQueue) : mainQueue(mainQueue) {
+  explicit MacPlatform(MainQueue& mainQueue) : layers(mainQueue) {
     NSSetUncaughtExceptionHandler(&onUncaughtException);
   }
 
-  // The platform outlives the session's engine, so the segment boundary may reach back here.
   std::shared_ptr<AudioEngine> makeAudioEngine() override {
-    return std::make_shared<layers::RestartingEngine>(
-        [warmingUp = microphoneWarmingUp] { return std::make_shared<MacEngine>(warmingUp); },
-        mainQueue,
-        [this] {
-          if (segmented) segmented->beginSegment();
-        });
+    return layers.audioEngine([] { return std::make_shared<MacEngine>(); });
   }
 
   std::shared_ptr<SpeechRecognizer> makeSpeechRecognizer(const Locale& locale) override {
@@ -290,23 +280,18 @@ class MacPlatform final : public Platform {
         if (!recognizer) recognizer = [[SFSpeechRecognizer alloc] init];
       }
       if (!recognizer) return nullptr;
-      segmented = std::make_shared<layers::SegmentedRecognizer>(
-          std::make_shared<MacRecognizer>(recognizer), mainQueue);
-      return segmented;
+      return layers.speechRecognizer(std::make_shared<MacRecognizer>(recognizer));
     }
   }
 
   std::shared_ptr<RecognitionRequest> makeRecognitionRequest() override {
-    return std::make_shared<layers::SegmentedRequest>(
-        [] { return std::make_shared<MacRequest>(); });
+    return layers.recognitionRequest([] { return std::make_shared<MacRequest>(); });
   }
 
   int64_t authorizationStatusForMediaType(MediaType) override {
     @autoreleasepool {
-      auto status =
-          static_cast<int64_t>([AVCaptureDevice authorizationStatusForMediaType:AVMediaTypeAudio]);
-      *microphoneWarmingUp = status == 0;  // not determined: a grant may follow in this process
-      return status;
+      return static_cast<int64_t>(
+          [AVCaptureDevice authorizationStatusForMediaType:AVMediaTypeAudio]);
     }
   }
 
@@ -332,9 +317,7 @@ class MacPlatform final : public Platform {
   }
 
  private:
-  MainQueue& mainQueue;
-  std::shared_ptr<layers::SegmentedRecognizer> segmented;
-  std::shared_ptr<bool> microphoneWarmingUp = std::make_shared<bool>(false);
+  layers::Layers layers;
 };
 
 }  // namespace

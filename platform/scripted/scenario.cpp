@@ -8,6 +8,12 @@ namespace {
 
 using nlohmann::json;
 
+// The keys that put the capture layer under the session.
+constexpr const char* kCaptureKeys[] = {
+    "configurationChangesAfterMs", "restartFailures",   "restartFailuresForMs",
+    "startFailures",               "buffersStopAfterMs", "buffersNeverArrive",
+    "inputUnusableForMs",          "inputAfterChange"};
+
 // The scenario reader reports the first wrong key through this exception, caught below.
 struct Invalid {
   std::string what;
@@ -67,6 +73,12 @@ std::vector<std::chrono::milliseconds> times(const json& object, const char* key
   return parsed;
 }
 
+int64_t count(const json& object, const char* key) {
+  int64_t value = integer(object, key, 0);
+  if (value < 0) throw Invalid{std::string("\"") + key + "\" must not be negative"};
+  return value;
+}
+
 Permission permission(const json& object, Permission fallback) {
   fallback.status = integer(object, "status", fallback.status);
   fallback.granted = boolean(object, "granted", fallback.granted);
@@ -82,6 +94,14 @@ double sampleRate(const json& input, double fallback) {
   throw Invalid{"\"sampleRate\" must be a number or \"nan\""};
 }
 
+AudioFormat format(const json& input, AudioFormat fallback) {
+  fallback.sampleRate = sampleRate(input, fallback.sampleRate);
+  int64_t channels = integer(input, "channelCount", fallback.channelCount);
+  if (channels < 0 || channels > UINT32_MAX) throw Invalid{"\"channelCount\" is out of range"};
+  fallback.channelCount = static_cast<uint32_t>(channels);
+  return fallback;
+}
+
 ScriptedResult result(const json& entry) {
   if (!entry.is_object()) throw Invalid{"each entry of \"results\" must be an object"};
   ScriptedResult scripted;
@@ -93,9 +113,12 @@ ScriptedResult result(const json& entry) {
   scripted.from = afterTask ? ScriptedResult::From::taskCreated : ScriptedResult::From::audioEnded;
   scripted.after = milliseconds(entry, afterTask ? "afterMs" : "afterEndAudioMs", {});
   if (auto transcript = optionalText(entry, "transcript")) {
-    scripted.result = RecognitionResult{{*transcript}, boolean(entry, "isFinal", false)};
-  } else if (member(entry, "isFinal")) {
-    throw Invalid{"\"isFinal\" needs a \"transcript\""};
+    scripted.result = RecognitionResult{{*transcript}, boolean(entry, "isFinal", false),
+                                        boolean(entry, "utteranceEnded", false)};
+  } else {
+    for (const char* key : {"isFinal", "utteranceEnded"}) {
+      if (member(entry, key)) throw Invalid{std::string("\"") + key + "\" needs a \"transcript\""};
+    }
   }
   if (auto description = optionalText(entry, "error")) {
     scripted.error = Error{*description, boolean(entry, "nothingSaid", false)};
@@ -118,19 +141,29 @@ Scenario scenario(const json& root) {
   parsed.segmented = boolean(recognizer, "segmented", parsed.segmented);
   parsed.microphone = permission(objectAt(root, "microphone"), parsed.microphone);
   parsed.speech = permission(objectAt(root, "speech"), parsed.speech);
-  const json& input = objectAt(root, "input");
-  parsed.input.sampleRate = sampleRate(input, parsed.input.sampleRate);
-  int64_t channels = integer(input, "channelCount", parsed.input.channelCount);
-  if (channels < 0 || channels > UINT32_MAX) throw Invalid{"\"channelCount\" is out of range"};
-  parsed.input.channelCount = static_cast<uint32_t>(channels);
+  parsed.input = format(objectAt(root, "input"), parsed.input);
   parsed.engineStartError = optionalText(root, "engineStartError");
   if (member(root, "captureEndsAfterMs")) parsed.captureEnds = times(root, "captureEndsAfterMs");
   if (member(root, "configurationChangesAfterMs")) {
     parsed.configurationChanges = times(root, "configurationChangesAfterMs");
   }
   parsed.engineKeepsRunning = boolean(root, "engineKeepsRunning", parsed.engineKeepsRunning);
-  parsed.restartFailures = integer(root, "restartFailures", parsed.restartFailures);
-  if (parsed.restartFailures < 0) throw Invalid{"\"restartFailures\" must not be negative"};
+  parsed.restartFailures = count(root, "restartFailures");
+  if (member(root, "startFailures")) parsed.startFailures = count(root, "startFailures");
+  if (member(root, "restartFailuresForMs")) {
+    parsed.restartFailuresFor = milliseconds(root, "restartFailuresForMs", {});
+  }
+  if (member(root, "buffersStopAfterMs")) {
+    parsed.buffersStopAfter = milliseconds(root, "buffersStopAfterMs", {});
+  }
+  parsed.buffersNeverArrive = boolean(root, "buffersNeverArrive", false);
+  if (member(root, "inputUnusableForMs")) {
+    parsed.inputUnusableFor = milliseconds(root, "inputUnusableForMs", {});
+  }
+  if (member(root, "inputAfterChange")) {
+    parsed.inputAfterChange = format(objectAt(root, "inputAfterChange"), parsed.input);
+  }
+  for (const char* key : kCaptureKeys) parsed.captureLayer = parsed.captureLayer || member(root, key);
   if (const json* results = member(root, "results")) {
     if (!results->is_array()) throw Invalid{"\"results\" must be an array"};
     for (const json& entry : *results) parsed.results.push_back(result(entry));

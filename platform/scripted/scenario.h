@@ -18,7 +18,7 @@ struct ScriptedResult {
   enum class From { taskCreated, audioEnded };
   From from = From::taskCreated;  // "afterMs" or "afterEndAudioMs", counted for this task
   std::chrono::milliseconds after{0};
-  std::optional<RecognitionResult> result;
+  std::optional<RecognitionResult> result;  // "utteranceEnded" for one that closes an utterance
   std::optional<Error> error;  // "error", with "nothingSaid" for a task that heard no speech
   std::size_t task = 0;        // "task": 0 for the first native task, 1 for the next, ...
 };
@@ -48,12 +48,28 @@ struct Scenario {
   std::optional<std::string> engineStartError;
   // When capture ends by itself, counted from each successful engine start.
   std::vector<std::chrono::milliseconds> captureEnds;
+  // With any capture key below, the engine is the layer that the macOS platform uses, over
+  // scripted native engines that share one piece of hardware.
+  bool captureLayer = false;
   // "configurationChangesAfterMs": hardware changes as the macOS engine posts them, counted
-  // from the first successful engine start. With this key the engine is the layer that the
-  // macOS platform uses, over scripted native engines.
+  // from the first successful engine start.
   std::optional<std::vector<std::chrono::milliseconds>> configurationChanges;
   bool engineKeepsRunning = false;  // every change is one during which the engine still runs
-  int64_t restartFailures = 0;      // the first N restart tries fail to start
+  int64_t restartFailures = 0;      // the first N tries after a successful start fail
+  // "startFailures": the first N tries to start an engine fail, with "engineStartError" when
+  // given. Without it, "engineStartError" makes every try fail.
+  std::optional<int64_t> startFailures;
+  // "restartFailuresForMs": every try within this long of a configuration change fails.
+  std::optional<std::chrono::milliseconds> restartFailuresFor;
+  // "buffersStopAfterMs": this long after the first successful start, the running engine's tap
+  // gets no more buffers while the engine says it runs. Engines made later deliver.
+  std::optional<std::chrono::milliseconds> buffersStopAfter;
+  bool buffersNeverArrive = false;  // no engine's tap ever gets a buffer
+  // "inputUnusableForMs": for this long after the first read, the input reads 0 Hz, 0 channels.
+  std::optional<std::chrono::milliseconds> inputUnusableFor;
+  // "inputAfterChange" {"sampleRate", "channelCount"}: the input as engines made after the first
+  // configuration change read it.
+  std::optional<AudioFormat> inputAfterChange;
   std::vector<ScriptedResult> results;
   // "fault": {"in": OPERATION, "kind": KIND}: the named operation fails on its own thread.
   std::optional<Fault> fault;

@@ -28,6 +28,7 @@ void ScriptedInputNode::removeTap(int bus) {
 }
 
 void ScriptedInputNode::feed(const AudioPCMBuffer& buffer, const AudioTime& time) {
+  if (muted.load(std::memory_order_relaxed)) return;
   std::lock_guard lock(tapMutex);
   if (tap) tap(buffer, time);
 }

@@ -2,6 +2,7 @@
 // silence at the input's pace while an engine runs.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -24,11 +25,14 @@ class ScriptedInputNode final : public InputNode {
   // On the audio thread. The lock hands the tap over between threads: once removeTap returns,
   // no call of the old block is still running.
   void feed(const AudioPCMBuffer& buffer, const AudioTime& time);
+  // From now on the tap gets nothing, as from hardware that went quiet under a running engine.
+  void mute() { muted.store(true, std::memory_order_relaxed); }
 
   const AudioFormat format;
 
  private:
   std::shared_ptr<CallLog> log;
+  std::atomic<bool> muted{false};
   std::mutex tapMutex;
   TapBlock tap;
 };

@@ -13,8 +13,8 @@
 namespace quillmate::scripted {
 
 // Makes the scripted native engines of one platform. Every engine made shares the hardware:
-// its configuration changes reach the engine made last, and restart failures are counted
-// across engines.
+// its configuration changes reach the engine made last, start failures are counted across
+// engines, and the input's format and buffers are the hardware's at the time.
 layers::MakeNativeEngine scriptedNativeEngines(const Scenario& scenario, Delivery delivery,
                                                std::shared_ptr<CallLog> log);
 

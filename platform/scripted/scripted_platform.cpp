@@ -4,7 +4,6 @@
 #include <fstream>
 #include <utility>
 
-#include "platform/layers/restarting_engine.h"
 #include "platform/scripted/scripted_audio.h"
 #include "platform/scripted/scripted_native_engine.h"
 
@@ -115,7 +114,7 @@ class ScriptedEngine final : public AudioEngine {
     log->record("startAndReturnError");
     if (scenario.engineStartError) return Error{*scenario.engineStartError};
     feeder.start();
-    for (auto after : scenario.captureEnds) delivery(after, ended);
+    for (auto after : scenario.captureEnds) delivery(after, [ended] { ended(CaptureEnd{}); });
     return std::nullopt;
   }
   void stop() override {
@@ -157,20 +156,14 @@ ScriptedPlatform::ScriptedPlatform(Scenario scenario, Delivery delivery, MainQue
                                    std::shared_ptr<CallLog> log)
     : scenario(std::move(scenario)),
       delivery(std::move(delivery)),
-      mainQueue(mainQueue),
-      callLog(std::move(log)) {
+      callLog(std::move(log)),
+      layers(mainQueue) {
   callLog->arm(this->scenario.fault);
 }
 
 std::shared_ptr<AudioEngine> ScriptedPlatform::makeAudioEngine() {
-  if (!scenario.configurationChanges) {
-    return std::make_shared<ScriptedEngine>(scenario, delivery, callLog);
-  }
-  // The platform outlives its session's engine, so the boundary may reach back here.
-  return std::make_shared<layers::RestartingEngine>(
-      scriptedNativeEngines(scenario, delivery, callLog), mainQueue, [this] {
-        if (segmented) segmented->beginSegment();
-      });
+  if (!scenario.captureLayer) return std::make_shared<ScriptedEngine>(scenario, delivery, callLog);
+  return layers.audioEngine(scriptedNativeEngines(scenario, delivery, callLog));
 }
 
 std::shared_ptr<SpeechRecognizer> ScriptedPlatform::makeSpeechRecognizer(const Locale& locale) {
@@ -178,8 +171,7 @@ std::shared_ptr<SpeechRecognizer> ScriptedPlatform::makeSpeechRecognizer(const L
   if (!scenario.recognizerExists) return nullptr;
   auto native = std::make_shared<ScriptedRecognizer>(scenario, delivery, callLog);
   if (!scenario.segmented) return native;
-  segmented = std::make_shared<layers::SegmentedRecognizer>(native, mainQueue);
-  return segmented;
+  return layers.speechRecognizer(native);
 }
 
 std::shared_ptr<RecognitionRequest> ScriptedPlatform::makeRecognitionRequest() {
@@ -187,7 +179,7 @@ std::shared_ptr<RecognitionRequest> ScriptedPlatform::makeRecognitionRequest() {
     return std::make_shared<ScriptedRequest>(log, frames);
   };
   if (!scenario.segmented) return makeNative();
-  return std::make_shared<layers::SegmentedRequest>(makeNative);
+  return layers.recognitionRequest(makeNative);
 }
 
 uint64_t ScriptedPlatform::framesAppended() const { return appended->load(); }

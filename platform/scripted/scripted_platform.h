@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/layers/segmented_recognition.h"
+#include "platform/layers/layers.h"
 #include "platform/main_queue.h"
 #include "platform/platform.h"
 #include "platform/scripted/call_log.h"
@@ -36,9 +36,8 @@ class ScriptedPlatform final : public Platform {
  private:
   Scenario scenario;
   Delivery delivery;
-  MainQueue& mainQueue;
   std::shared_ptr<CallLog> callLog;
-  std::shared_ptr<layers::SegmentedRecognizer> segmented;  // when the scenario asks for it
+  layers::Layers layers;  // composed where the scenario asks for them
   std::shared_ptr<std::atomic<uint64_t>> appended = std::make_shared<std::atomic<uint64_t>>(0);
 };
 

@@ -20,7 +20,7 @@ class VirtualMainQueue final : public MainQueue {
   // Runs queued work in deadline order, moving virtual time forward to each deadline, until
   // nothing is left before `now() + span`; then virtual time stands at that point.
   void runFor(Duration span);
-  Duration now();
+  Duration now() override;
   bool idle();
 
  private:
