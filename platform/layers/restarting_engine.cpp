@@ -124,24 +124,29 @@ void RestartingEngine::check() {
     if (auto engine = self.lock()) engine->check();
   });
   if (!engineStarted) return;  // between two tries
-  uint64_t count = buffers->load(std::memory_order_relaxed);
-  if (count != buffersSeen) {
-    buffersSeen = count;
-    lastBufferAt = mainQueue.now();
-    heard = true;
-    bringingUp.reset();  // the first buffer: capture is up
-    return;
-  }
+  if (buffersArrived()) return;
   if (mainQueue.now() - lastBufferAt < kSilentTap) return;
   // An engine that says it runs but delivers nothing is as dead as one that stopped.
   if (bringingUp) return tryAgain(Error{kNoSound});
   restart();
 }
 
+bool RestartingEngine::buffersArrived() {
+  uint64_t count = buffers->load(std::memory_order_relaxed);
+  if (count == buffersSeen) return false;
+  buffersSeen = count;
+  lastBufferAt = mainQueue.now();
+  heard = true;
+  bringingUp.reset();  // the first buffer: capture is up
+  return true;
+}
+
 void RestartingEngine::changed() {
-  // A bring-up watches its own engine: a start that renegotiates the input posts a change of its
-  // own, which must not start yet another bring-up.
-  if (stopped || !started || bringingUp) return;
+  if (stopped || !started) return;
+  if (engineStarted) buffersArrived();
+  // A bring-up that has not heard its engine yet watches it itself: a start that renegotiates
+  // the input posts a change of its own, which must not start yet another bring-up.
+  if (bringingUp) return;
   // Some changes are posted while the engine still runs: capture goes on as it is, and the check
   // notices if its buffers stop.
   if (native->isRunning()) return;

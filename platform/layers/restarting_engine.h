@@ -73,6 +73,8 @@ class RestartingEngine final : public AudioEngine,
   void tryAgain(Error why);
   void giveUp(CaptureEnd::Reason reason);
   void check();
+  // Takes note of buffers that arrived since the last look; true if any did.
+  bool buffersArrived();
   void changed();
   void restart();
   void replaceEngine();
