@@ -125,8 +125,8 @@ struct Capture {
   std::optional<Error> listen() {
     AudioFormat format = engine->inputNode().outputFormat(0);
     EXPECT_TRUE(usable(format));
-    engine->inputNode().installTap(0, 1024, format, [this](const AudioPCMBuffer&,
-                                                           const AudioTime&) { ++buffers; });
+    engine->inputNode().installTap(0, 1024, format,
+                                   [this](const AudioPCMBuffer&, const AudioTime&) { ++buffers; });
     engine->prepare();
     return engine->start([this](CaptureEnd end) { ends.push_back(end); });
   }
@@ -139,10 +139,9 @@ struct Capture {
   }
   FakeEngine& latest() { return *natives.back(); }
   int starts() const {
-    return static_cast<int>(std::count_if(hardware.calls.begin(), hardware.calls.end(),
-                                          [](const std::string& call) {
-                                            return call.ends_with(" start");
-                                          }));
+    return static_cast<int>(
+        std::count_if(hardware.calls.begin(), hardware.calls.end(),
+                      [](const std::string& call) { return call.ends_with(" start"); }));
   }
 
   scripted::VirtualMainQueue queue;
@@ -192,8 +191,8 @@ TEST(RestartingEngine, TheFirstStartComesUpWithinItsBudget) {
       // Mended: the format was waited for by sleeping on the main thread, on the same engine.
       {"an input that is ready after 1 s, read on fresh engines",
        [](Hardware& h) { h.unusableUntil = 1000ms; }, "", 6, 1},
-      {"an input that never becomes ready", [](Hardware& h) { h.unusableUntil = 60s; },
-       "no input", 13, 0},
+      {"an input that never becomes ready", [](Hardware& h) { h.unusableUntil = 60s; }, "no input",
+       13, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -225,7 +224,10 @@ TEST(RestartingEngine, CaptureComesBackAfterAChangeOnAFreshEngine) {
       {"a change while the engine runs changes nothing", true, [](Hardware&) {}, "", 1, 0},
       {"the same format goes on in the same segment", false, [](Hardware&) {}, "", 2, 0},
       {"another format starts a new segment", false,
-       [](Hardware& h) { h.format = {16000.0, 1}; }, "", 2, 1},
+       [](Hardware& h) {
+         h.format = {16000.0, 1};
+       },
+       "", 2, 1},
       // Mended: three tries 100 ms apart were spent before a headset was ready.
       {"a headset that is ready 2 s after the change", false,
        [](Hardware& h) { h.failsUntil = h.now() + 2000ms; }, "", 6, 0},
@@ -297,14 +299,14 @@ TEST(RestartingEngine, ARestartMakesTheseNativeCalls) {
   capture.run(500ms);
   capture.latest().change();
   capture.run(100ms);
-  EXPECT_EQ(capture.hardware.calls,
-            (std::vector<std::string>{
-                // the session's listen: its format read, then the first try
-                "0 outputFormat", "0 observe", "0 outputFormat", "0 installTap", "0 prepare",
-                "0 start",
-                // the change: the engine is retired and a fresh one read before its tap
-                "0 stopObserving", "0 removeTap", "0 stop", "1 observe", "1 outputFormat",
-                "1 installTap", "1 prepare", "1 start"}));
+  EXPECT_EQ(
+      capture.hardware.calls,
+      (std::vector<std::string>{
+          // the session's listen: its format read, then the first try
+          "0 outputFormat", "0 observe", "0 outputFormat", "0 installTap", "0 prepare", "0 start",
+          // the change: the engine is retired and a fresh one read before its tap
+          "0 stopObserving", "0 removeTap", "0 stop", "1 observe", "1 outputFormat", "1 installTap",
+          "1 prepare", "1 start"}));
 }
 
 TEST(RestartingEngine, AStopEndsEveryTryAndIgnoresLaterChanges) {

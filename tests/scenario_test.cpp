@@ -97,10 +97,10 @@ TEST(Scenario, ReadsTheKeysOfHeadsetsAndQuietTaps) {
   EXPECT_EQ(s.inputAfterChange->sampleRate, 16000.0);
   EXPECT_EQ(s.inputAfterChange->channelCount, 2u);
   // Each capture key alone puts the capture layer under the session; others do not.
-  for (const char* key : {"configurationChangesAfterMs\": [", "restartFailures\": 0",
-                          "restartFailuresForMs\": 0", "startFailures\": 0",
-                          "buffersStopAfterMs\": 0", "buffersNeverArrive\": false",
-                          "inputUnusableForMs\": 0", "inputAfterChange\": {"}) {
+  for (const char* key :
+       {"configurationChangesAfterMs\": [", "restartFailures\": 0", "restartFailuresForMs\": 0",
+        "startFailures\": 0", "buffersStopAfterMs\": 0", "buffersNeverArrive\": false",
+        "inputUnusableForMs\": 0", "inputAfterChange\": {"}) {
     std::string json = std::string("{\"") + key;
     json += json.back() == '[' ? "]}" : json.back() == '{' ? "}}" : "}";
     auto one = parseScenario(json);

@@ -316,9 +316,8 @@ TEST(SegmentedRecognition, ARequestMadeElsewhereIsRefused) {
   auto stranger = std::make_shared<NativeRequest>();
   std::optional<Error> failed;
   auto task = layer.recognizer.recognitionTask(
-      stranger, [&](std::optional<RecognitionResult>, std::optional<Error> error) {
-        failed = error;
-      });
+      stranger,
+      [&](std::optional<RecognitionResult>, std::optional<Error> error) { failed = error; });
   ASSERT_TRUE(task);
   task->cancel();
   ASSERT_TRUE(failed);

@@ -153,10 +153,9 @@ TEST(Tap, TheCaptureLayerCountsBuffersWithoutAllocating) {
   auto engine =
       std::make_shared<layers::RestartingEngine>([native] { return native; }, queue, [] {});
   uint64_t frames = 0;
-  engine->installTap(0, 1024, {48000.0, 1},
-                     [&](const AudioPCMBuffer& buffer, const AudioTime&) {
-                       frames += buffer.frameLength;
-                     });
+  engine->installTap(0, 1024, {48000.0, 1}, [&](const AudioPCMBuffer& buffer, const AudioTime&) {
+    frames += buffer.frameLength;
+  });
   ASSERT_EQ(engine->start([](CaptureEnd) {}), std::nullopt);
   ASSERT_TRUE(native->tap);
   float samples[1024] = {};

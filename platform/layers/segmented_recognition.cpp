@@ -141,7 +141,8 @@ void SegmentedTask::delivered(std::size_t index, std::optional<RecognitionResult
   // A segment that has given its final result or failed says nothing more.
   if (segment.closed) return;
   bool current = index + 1 == segments.size();
-  if (result) segment.words.take(result->bestTranscription.formattedString, result->closesUtterance);
+  if (result)
+    segment.words.take(result->bestTranscription.formattedString, result->closesUtterance);
   if (result && result->isFinal) {
     // The native task is over; an error that came with its final result is not looked at.
     segment.closed = true;

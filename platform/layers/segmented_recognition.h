@@ -115,8 +115,8 @@ class SegmentedTask final : public RecognitionTask,
   MainQueue& mainQueue;
   std::vector<Segment> segments;
   std::chrono::milliseconds backOff{0};  // before the next task; 0 after a segment with words
-  bool ended = false;      // the session's audio has ended
-  bool cancelled = false;  // or the final result went out: nothing more is passed on
+  bool ended = false;                    // the session's audio has ended
+  bool cancelled = false;                // or the final result went out: nothing more is passed on
 };
 
 // The recognizer that the session holds, over the native one. It recognises only the requests it

@@ -9,10 +9,10 @@ namespace {
 using nlohmann::json;
 
 // The keys that put the capture layer under the session.
-constexpr const char* kCaptureKeys[] = {
-    "configurationChangesAfterMs", "restartFailures",   "restartFailuresForMs",
-    "startFailures",               "buffersStopAfterMs", "buffersNeverArrive",
-    "inputUnusableForMs",          "inputAfterChange"};
+constexpr const char* kCaptureKeys[] = {"configurationChangesAfterMs", "restartFailures",
+                                        "restartFailuresForMs",        "startFailures",
+                                        "buffersStopAfterMs",          "buffersNeverArrive",
+                                        "inputUnusableForMs",          "inputAfterChange"};
 
 // The scenario reader reports the first wrong key through this exception, caught below.
 struct Invalid {
@@ -113,8 +113,8 @@ ScriptedResult result(const json& entry) {
   scripted.from = afterTask ? ScriptedResult::From::taskCreated : ScriptedResult::From::audioEnded;
   scripted.after = milliseconds(entry, afterTask ? "afterMs" : "afterEndAudioMs", {});
   if (auto transcript = optionalText(entry, "transcript")) {
-    scripted.result = RecognitionResult{{*transcript}, boolean(entry, "isFinal", false),
-                                        boolean(entry, "utteranceEnded", false)};
+    scripted.result = RecognitionResult{
+        {*transcript}, boolean(entry, "isFinal", false), boolean(entry, "utteranceEnded", false)};
   } else {
     for (const char* key : {"isFinal", "utteranceEnded"}) {
       if (member(entry, key)) throw Invalid{std::string("\"") + key + "\" needs a \"transcript\""};
@@ -163,7 +163,8 @@ Scenario scenario(const json& root) {
   if (member(root, "inputAfterChange")) {
     parsed.inputAfterChange = format(objectAt(root, "inputAfterChange"), parsed.input);
   }
-  for (const char* key : kCaptureKeys) parsed.captureLayer = parsed.captureLayer || member(root, key);
+  for (const char* key : kCaptureKeys)
+    parsed.captureLayer = parsed.captureLayer || member(root, key);
   if (const json* results = member(root, "results")) {
     if (!results->is_array()) throw Invalid{"\"results\" must be an array"};
     for (const json& entry : *results) parsed.results.push_back(result(entry));

@@ -18,9 +18,9 @@ using Clock = std::chrono::steady_clock;
 struct Hardware {
   std::mutex mutex;
   std::weak_ptr<ScriptedNativeEngine> latest;
-  int64_t tries = 0;            // every start, successful or not
+  int64_t tries = 0;  // every start, successful or not
   int64_t successes = 0;
-  int64_t restartsFailed = 0;   // of the "restartFailures"
+  int64_t restartsFailed = 0;  // of the "restartFailures"
   std::optional<Clock::time_point> lastChange;
   std::optional<Clock::time_point> firstRead;
 };
@@ -172,8 +172,7 @@ layers::MakeNativeEngine scriptedNativeEngines(const Scenario& scenario, Deliver
     AudioFormat format = hardware->lastChange && scenario.inputAfterChange
                              ? *scenario.inputAfterChange
                              : scenario.input;
-    auto engine =
-        std::make_shared<ScriptedNativeEngine>(scenario, delivery, log, hardware, format);
+    auto engine = std::make_shared<ScriptedNativeEngine>(scenario, delivery, log, hardware, format);
     hardware->latest = engine;
     return engine;
   };

@@ -159,6 +159,18 @@ class Roads(ProtocolTestCase):
     def test_each_road_of_capture_ends_with_one_final_line_and_every_word(self):
         self.run_roads(self.CAPTURE)
 
+    def test_a_stop_while_capture_comes_up_is_a_plain_stop(self):
+        # The host's stop ends the tries: no late "could not start" follows it.
+        host = Host(SCRIPTED, ["en-US"], scenario=scenario(startFailures=100), call_log=True)
+        host.wait_for_line(lambda l: l["status"] == "listening")
+        time.sleep(0.5)
+        host.close_stdin()
+        lines, status = host.finish()
+        self.assertProtocol(host, lines, status)
+        self.assertEqual(lines, listening() + [line("done")])
+        starts = host.calls().count("startAndReturnError")
+        self.assertTrue(2 <= starts <= 3, starts)  # the tries at 0 and 250 ms, maybe 750 ms
+
     def test_without_the_layer_a_pause_ends_the_dictation(self):
         played = {"results": Roads.PAUSES[0][1]["results"]}
         host = Host(SCRIPTED, ["en-US"], scenario=played)
