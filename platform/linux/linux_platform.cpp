@@ -15,7 +15,8 @@ constexpr int64_t kAuthorized = 3;
 
 }  // namespace
 
-LinuxPlatform::LinuxPlatform(ModelSearch models) : models(std::move(models)) {
+LinuxPlatform::LinuxPlatform(ModelSearch models, std::optional<std::string> stateFolder)
+    : models(std::move(models)), stateFolder(std::move(stateFolder)) {
   // The decoder would otherwise log to standard error, which the helper never writes.
   err_set_logfp(nullptr);
 }
@@ -27,7 +28,7 @@ std::shared_ptr<AudioEngine> LinuxPlatform::makeAudioEngine() {
 std::shared_ptr<SpeechRecognizer> LinuxPlatform::makeSpeechRecognizer(const Locale& locale) {
   auto model = models.find(locale.identifier ? *locale.identifier : currentLocaleIdentifier());
   if (!model) return nullptr;
-  return makeSphinxRecognizer(std::move(*model));
+  return makeSphinxRecognizer(std::move(*model), stateFolder);
 }
 
 std::shared_ptr<RecognitionRequest> LinuxPlatform::makeRecognitionRequest() {

@@ -1,6 +1,7 @@
 // The platform of the product on Linux: PulseAudio capture and pocketsphinx recognition.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/linux/model_search.h"
@@ -10,8 +11,9 @@ namespace quillmate::linux_platform {
 
 class LinuxPlatform final : public Platform {
  public:
-  // Speech models are looked for where `models` says.
-  explicit LinuxPlatform(ModelSearch models);
+  // Speech models are looked for where `models` says; the recognizer keeps its channel estimate
+  // in `stateFolder`, if there is one.
+  LinuxPlatform(ModelSearch models, std::optional<std::string> stateFolder);
 
   std::shared_ptr<AudioEngine> makeAudioEngine() override;
   std::shared_ptr<SpeechRecognizer> makeSpeechRecognizer(const Locale& locale) override;
@@ -24,6 +26,7 @@ class LinuxPlatform final : public Platform {
 
  private:
   ModelSearch models;
+  std::optional<std::string> stateFolder;
 };
 
 }  // namespace quillmate::linux_platform

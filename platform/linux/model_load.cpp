@@ -4,6 +4,8 @@
 
 #include <thread>
 
+#include "platform/linux/decoder_estimate.h"
+
 namespace quillmate::linux_platform {
 
 std::mutex& libraryGlobals() {
@@ -30,10 +32,17 @@ Decoder loadDecoder(const ModelFiles& model) {
   });
 }
 
-std::shared_ptr<ModelLoad> ModelLoad::start(const ModelFiles& model) {
+std::shared_ptr<ModelLoad> ModelLoad::start(const ModelFiles& model,
+                                            std::shared_ptr<const EstimateStore> estimates) {
   auto load = std::make_shared<ModelLoad>();
-  std::thread([load, model] {
+  std::thread([load, model, estimates] {
     Decoder decoder = loadDecoder(model);
+    // Before the decoder is handed over, so before any audio is decoded.
+    if (decoder && estimates) {
+      if (auto kept = estimates->read(estimateLength(decoder.get()))) {
+        applyEstimate(decoder.get(), *kept);
+      }
+    }
     std::function<void()> wake;
     {
       std::lock_guard lock(load->mutex);

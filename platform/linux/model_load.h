@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/linux/channel_estimate.h"
 #include "platform/linux/model_files.h"
 
 struct ps_decoder_s;
@@ -25,7 +26,10 @@ std::mutex& libraryGlobals();
 // One model load in progress, waited for by the task that needs it.
 class ModelLoad {
  public:
-  static std::shared_ptr<ModelLoad> start(const ModelFiles& model);
+  // Once loaded, the decoder starts from the estimate kept in `estimates`, if there is a valid
+  // one; otherwise from the model's own.
+  static std::shared_ptr<ModelLoad> start(const ModelFiles& model,
+                                          std::shared_ptr<const EstimateStore> estimates);
 
   // The decoder, once the load is done; otherwise `wake` is called once when it is, from the
   // loading thread, so that the waiter can sleep on a wake-up of its own instead of polling.

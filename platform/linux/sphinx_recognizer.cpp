@@ -3,6 +3,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/linux/channel_estimate.h"
 #include "platform/linux/model_load.h"
 #include "platform/linux/sphinx_worker.h"
 
@@ -26,9 +27,12 @@ class SphinxTask final : public RecognitionTask {
 class SphinxRecognizer final : public SpeechRecognizer {
  public:
   // The model's files are checked once, at process start; the start-up check reads the answer.
-  explicit SphinxRecognizer(ModelFiles model)
+  SphinxRecognizer(ModelFiles model, std::optional<std::string> stateFolder)
       : model(std::move(model)), available(this->model.readable()) {
-    if (available) preload = ModelLoad::start(this->model);
+    if (!available) return;
+    if (stateFolder)
+      estimates = std::make_shared<EstimateStore>(*stateFolder, modelKey(this->model));
+    preload = ModelLoad::start(this->model, estimates);
   }
 
   bool isAvailable() override { return available; }
@@ -40,7 +44,8 @@ class SphinxRecognizer final : public SpeechRecognizer {
     // Only this platform's own requests reach its recognizer.
     recognition->request = std::static_pointer_cast<SphinxRequest>(std::move(request));
     recognition->handler = std::move(handler);
-    recognition->load = preload ? std::move(preload) : ModelLoad::start(model);
+    recognition->load = preload ? std::move(preload) : ModelLoad::start(model, estimates);
+    recognition->estimates = estimates;
     preload.reset();
     std::thread(decode, recognition).detach();
     return std::make_shared<SphinxTask>(recognition);
@@ -49,13 +54,15 @@ class SphinxRecognizer final : public SpeechRecognizer {
  private:
   ModelFiles model;
   const bool available;
+  std::shared_ptr<const EstimateStore> estimates;  // none: nothing is kept
   std::shared_ptr<ModelLoad> preload;
 };
 
 }  // namespace
 
-std::shared_ptr<SpeechRecognizer> makeSphinxRecognizer(ModelFiles model) {
-  return std::make_shared<SphinxRecognizer>(std::move(model));
+std::shared_ptr<SpeechRecognizer> makeSphinxRecognizer(ModelFiles model,
+                                                       std::optional<std::string> stateFolder) {
+  return std::make_shared<SphinxRecognizer>(std::move(model), std::move(stateFolder));
 }
 
 std::shared_ptr<RecognitionRequest> makeSphinxRequest() {

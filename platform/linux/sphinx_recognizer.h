@@ -3,6 +3,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/linux/model_files.h"
 #include "platform/linux/sphinx_request.h"
@@ -11,8 +13,11 @@
 namespace quillmate::linux_platform {
 
 // A recognizer for one model. When the model is readable it starts loading it at once, on a
-// thread of its own, so that the load overlaps start-up instead of delaying "listening".
-std::shared_ptr<SpeechRecognizer> makeSphinxRecognizer(ModelFiles model);
+// thread of its own, so that the load overlaps start-up instead of delaying "listening". With a
+// state folder, each dictation starts from the channel estimate that the last one kept there for
+// this model, and keeps its own at its end (channel_estimate.h).
+std::shared_ptr<SpeechRecognizer> makeSphinxRecognizer(
+    ModelFiles model, std::optional<std::string> stateFolder = std::nullopt);
 
 // A request that takes what the tap appends (any rate, any channels, float or 16-bit samples)
 // without allocating or waiting; its task turns it into the 16 kHz mono audio the model needs.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/decoder_estimate.h"
 #include "platform/linux/formatting.h"
 #include "platform/linux/rate_converter.h"
 #include "platform/linux/utterances.h"
@@ -32,6 +33,9 @@ constexpr double kBatchSeconds = 0.128;
 // utterance still open when audio ends gets the full search only up to 3 s of speech (about
 // 100 ms here), so the final result never waits on a search that grows with the dictation.
 constexpr Utterances::Limits kUtteranceLimits{modelSamples(15), modelSamples(3)};
+// A dictation keeps its channel estimate only after this much speech: a shorter one has moved
+// the estimate too little from where it started to tell more about the microphone.
+constexpr double kSpeechToKeepSeconds = 1.0;
 // Audio whose loudest sample stays below this (about -60 dB of full scale) holds no speech: no
 // word, however quietly spoken, stays that far below full scale on any microphone that can
 // capture it. Only such audio is answered without the model.
@@ -110,6 +114,7 @@ void decode(std::shared_ptr<Recognition> recognition) {
   std::size_t batchSamples = 0;  // kBatchSeconds of captured samples, once the rate is known
   bool batching = false;
   uint64_t unreported = 0;  // samples of the model's audio decoded since the last report
+  uint64_t speech = 0;      // samples of the model's audio decoded in speech
   for (;;) {
     // Read before looking for work, so that a change made after the look wakes the wait below.
     uint32_t seen = request.changes.load(std::memory_order_acquire);
@@ -127,6 +132,7 @@ void decode(std::shared_ptr<Recognition> recognition) {
       if (ps_process_raw(ps, samples, converted, FALSE, FALSE) < 0) {
         return fail(*recognition, "Recognition failed while decoding audio.");
       }
+      if (ps_get_in_speech(ps)) speech += converted;
       bool closed = utterances.closes(ps_get_in_speech(ps), converted);
       if (closed) {
         if (ps_end_utt(ps) < 0) return fail(*recognition, "Recognition could not finish.");
@@ -163,7 +169,16 @@ void decode(std::shared_ptr<Recognition> recognition) {
     if (ps_end_utt(ps) < 0) return fail(*recognition, "Recognition could not finish.");
   }
   utterances.commit(hypothesis(ps));
+  // The estimate is taken once the final result is decided and written once it is on its way,
+  // so that keeping it never delays the final line.
+  std::optional<ExitWaitsForWrite> keeping;
+  Estimate estimate;
+  if (recognition->estimates && speech >= modelSamples(kSpeechToKeepSeconds)) {
+    estimate = liveEstimate(ps);
+    keeping.emplace();
+  }
   if (!recognition->cancelled) report(*recognition, utterances.transcript(""), true);
+  if (keeping && !estimate.empty()) recognition->estimates->write(estimate);
 }
 
 }  // namespace quillmate::linux_platform

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 
+#include "platform/linux/channel_estimate.h"
 #include "platform/linux/model_load.h"
 #include "platform/linux/sphinx_request.h"
 #include "platform/platform.h"
@@ -17,6 +18,8 @@ struct Recognition {
   std::shared_ptr<SphinxRequest> request;
   ResultHandler handler;
   std::shared_ptr<ModelLoad> load;
+  std::shared_ptr<const EstimateStore>
+      estimates;  // where the channel estimate is kept, if anywhere
   std::atomic<bool> cancelled{false};
 };
 

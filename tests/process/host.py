@@ -3,6 +3,7 @@ as they arrive, standard input closed to stop it."""
 
 import json
 import os
+import shutil
 import subprocess
 import tempfile
 import threading
@@ -32,6 +33,12 @@ class Host:
     def __init__(self, executable, arguments=(), scenario=None, stdin=subprocess.PIPE,
                  call_log=False, env=None):
         self.env = dict(os.environ, **(env or {}))
+        # Each run keeps its state (the recognizer's channel estimate) in a folder of its own,
+        # unless the test names one: no run starts from another's, or from the user's.
+        self.state_home = None
+        if "XDG_STATE_HOME" not in (env or {}):
+            self.state_home = tempfile.mkdtemp(prefix="quillmate-state-")
+            self.env["XDG_STATE_HOME"] = self.state_home
         self.scenario_file = None
         if scenario is not None:
             self.scenario_file = tempfile.NamedTemporaryFile("w", suffix=".json", delete=False)
@@ -97,6 +104,8 @@ class Host:
                 pass
         if self.scenario_file:
             os.unlink(self.scenario_file.name)
+        if self.state_home:
+            shutil.rmtree(self.state_home, ignore_errors=True)
         return [json.loads(raw) for _, raw in self.lines], status
 
     def calls(self):
