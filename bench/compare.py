@@ -149,11 +149,22 @@ def server_seconds(server):
     return (int(fields[11]) + int(fields[12])) / TICKS
 
 
+# Each build keeps its channel estimate in a folder of its own for the whole bench, carried from
+# each dictation to the next as on a user's machine, and never the user's own.
+STATE_FOLDERS = {}
+
+
+def state_folder(binary):
+    if binary not in STATE_FOLDERS:
+        STATE_FOLDERS[binary] = tempfile.mkdtemp(prefix="quillmate-bench-state-")
+    return STATE_FOLDERS[binary]
+
+
 def start_helper(binary, server, extra=None):
     """The helper started as a host starts it, with its status lines read as they arrive."""
+    env = dict(os.environ, **server.env, XDG_STATE_HOME=state_folder(binary), **(extra or {}))
     process = subprocess.Popen([os.path.join(binary, "quillmate-dictate"), "en-US"],
-                               stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                               env=dict(os.environ, **server.env, **(extra or {})))
+                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
     return process, Lines(process.stdout)
 
 

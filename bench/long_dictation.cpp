@@ -2,6 +2,8 @@
 // the recordings named on the command line, back to back, appended as a 48 kHz stereo capture
 // appends them, at real-time pace, and the end of audio the moment the speech ends. With
 // --busy N, N threads spin beside it the whole time, as other programs would on a busy machine.
+// With --state DIR, the recognizer starts from the channel estimate kept in DIR and keeps its
+// own there at the end, as the helper does in its state folder; without it, nothing is kept.
 // Prints one JSON object: how far the decoder was behind capture when audio ended, how long
 // the final result took after that, the CPU seconds the recognizer and the feed took (model load
 // included, the spinners and the preparation of the audio not), and the final transcript.
@@ -93,11 +95,14 @@ int main(int argc, char** argv) {
   int busy = 0;
   bool asRecorded = false;  // 16 kHz mono, as the model takes it, instead of 48 kHz stereo
   std::vector<float> mono;
+  std::optional<std::string> stateFolder;  // keep the channel estimate there, as the helper does
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--as-recorded") == 0) {
       asRecorded = true;
     } else if (std::strcmp(argv[i], "--busy") == 0 && i + 1 < argc) {
       busy = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--state") == 0 && i + 1 < argc) {
+      stateFolder = argv[++i];
     } else {
       auto more = samples(argv[i]);
       mono.insert(mono.end(), more.begin(), more.end());
@@ -123,8 +128,8 @@ int main(int argc, char** argv) {
   std::condition_variable arrived;
   std::optional<std::string> final;
   std::optional<Clock::time_point> finalAt;
-  auto recognizer =
-      makeSphinxRecognizer(ModelFiles::debianLayout(std::string(QUILLMATE_MODEL_ROOT) + "/en-us"));
+  auto recognizer = makeSphinxRecognizer(
+      ModelFiles::debianLayout(std::string(QUILLMATE_MODEL_ROOT) + "/en-us"), stateFolder);
   auto request = makeSphinxRequest();
   auto task = recognizer->recognitionTask(
       request, [&](std::optional<RecognitionResult> result, std::optional<Error> error) {
