@@ -41,9 +41,7 @@ void RestartingEngine::removeTap(int bus) {
 std::optional<Error> RestartingEngine::start(CaptureEnded ended) {
   captureEnded = std::move(ended);
   started = true;
-  mainQueue.postAfter(kBufferCheck, [self = weak_from_this()] {
-    if (auto engine = self.lock()) engine->check();
-  });
+  checkLater();
   // The engine the session asked for its format takes the first try.
   bringUp(false);
   return std::nullopt;
@@ -120,9 +118,7 @@ void RestartingEngine::giveUp(CaptureEnd::Reason reason) {
 
 void RestartingEngine::check() {
   if (stopped || !started) return;
-  mainQueue.postAfter(kBufferCheck, [self = weak_from_this()] {
-    if (auto engine = self.lock()) engine->check();
-  });
+  checkLater();
   if (!engineStarted) return;  // between two tries
   if (buffersArrived()) return;
   if (mainQueue.now() - lastBufferAt < kSilentTap) return;
@@ -184,6 +180,12 @@ void RestartingEngine::later(std::chrono::milliseconds delay, void (RestartingEn
   mainQueue.postAfter(delay, [self = weak_from_this(), mine, step] {
     auto engine = self.lock();
     if (engine && engine->scheduled == mine) (engine.get()->*step)();
+  });
+}
+
+void RestartingEngine::checkLater() {
+  mainQueue.postAfter(kBufferCheck, [self = weak_from_this()] {
+    if (auto engine = self.lock()) engine->check();
   });
 }
 

@@ -73,6 +73,7 @@ class RestartingEngine final : public AudioEngine,
   void tryAgain(Error why);
   void giveUp(CaptureEnd::Reason reason);
   void check();
+  void checkLater();  // the next check, kBufferCheck from now
   // Takes note of buffers that arrived since the last look; true if any did.
   bool buffersArrived();
   void changed();
