@@ -159,10 +159,11 @@ TEST(ChannelEstimate, TwoHelpersThatEndTogetherLeaveOneWholeFile) {
     });
   }
   for (int n = 0; n < 200; ++n) {
+    // Looked for before the read: once the file is there it is never gone, only replaced whole.
+    bool there = fs::exists(store.path());
     auto kept = store.read(kLength);
-    if (fs::exists(store.path())) {
-      ASSERT_TRUE(kept);
-      EXPECT_TRUE(*kept == other || *kept == someEstimate());
+    if (there) {
+      EXPECT_TRUE(kept && (*kept == other || *kept == someEstimate()));
     }
   }
   for (auto& writer : writers) writer.join();
