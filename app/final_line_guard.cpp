@@ -154,6 +154,11 @@ void stopRequested() {
 }
 
 void exitAfterFinalLine(int status) {
+  if (!finalLineIsTheSessions()) {
+    // Another road claimed the final line and ends the process once it is written; exiting
+    // here instead could cut that line short.
+    _exit(writeLastLine());
+  }
   finalLineWritten();
   exitingNormally.store(true);
   std::exit(status);

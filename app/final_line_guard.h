@@ -27,7 +27,8 @@ void guardFinalLine(MainQueue& mainQueue, FinalLineDeadlines deadlines);
 // A stop was requested: end-of-file, the cap, capture that ended, a stop signal. Any thread.
 void stopRequested();
 
-// The session's own end: its final line is written, and the process exits with `status`.
+// The session's own end: its final line is written, and the process exits with `status`. When
+// another road claimed the final line first, waits for that line and exits with its status.
 [[noreturn]] void exitAfterFinalLine(int status);
 
 // Points standard error at /dev/null, so that no library's message reaches the host. Builds for

@@ -20,7 +20,15 @@ char buffers[2][kCapacity];
 std::atomic<std::size_t> lengths[2];
 std::atomic<int> ready{-1};  // the buffer that holds the line; -1 before the first
 std::atomic<int> claimed{-1};
+std::atomic<bool> bySession{false};  // the claim is the session's own
+// The session's claimed final line has yet to pass writeStatusLine; it is the one line that
+// may follow a claim.
+std::atomic<bool> sessionLineDue{false};
 std::atomic<bool> written{false};
+// An ordinary status line is being written. Every status line comes from the main thread, so
+// one flag covers them; `writingHere` tells a handler that interrupted that very write.
+std::atomic<bool> lineInFlight{false};
+thread_local bool writingHere = false;
 std::atomic<bool> partial{false};  // the last status line reached standard output only in part
 
 // The ready line before any status line was written.
@@ -55,8 +63,13 @@ void prepareLastLine(std::string_view transcript) {
 
 bool claimFinalLine(int status) {
   int none = -1;
-  return claimed.compare_exchange_strong(none, status);
+  if (!claimed.compare_exchange_strong(none, status)) return false;
+  bySession.store(true);
+  sessionLineDue.store(true);
+  return true;
 }
+
+bool finalLineIsTheSessions() { return bySession.load(); }
 
 void finalLineWritten() { written.store(true); }
 
@@ -66,11 +79,16 @@ int writeLastLine(bool* wrote) {
   int none = -1;
   bool mine = claimed.compare_exchange_strong(none, 1);
   if (wrote) *wrote = mine;
+  timespec pause{0, 1000000};
   if (!mine) {
     // Another road writes its final line: let it finish, then end with its status.
-    timespec pause{0, 1000000};
     for (int i = 0; i < 1000 && !written.load(); ++i) nanosleep(&pause, nullptr);
     return none;
+  }
+  // A status line that passed its check before this claim goes out whole first; any later one
+  // sees the claim and is not written. The wait is bounded, for a main thread stuck in write.
+  if (!writingHere) {
+    for (int i = 0; i < 1000 && lineInFlight.load(); ++i) nanosleep(&pause, nullptr);
   }
   if (partial.load()) writeAll("\n", 1);
   int index = ready.load();
@@ -84,6 +102,15 @@ int writeLastLine(bool* wrote) {
 }
 
 void writeStatusLine(std::string_view line) {
+  // With the claim's own order (claim, then look for a line in flight), sequentially consistent
+  // on both sides, either this line sees the claim or the claiming road waits for this line.
+  lineInFlight.store(true);
+  writingHere = true;
+  if (claimed.load() >= 0 && !sessionLineDue.exchange(false)) {
+    writingHere = false;
+    lineInFlight.store(false);
+    return;
+  }
   std::size_t done = 0;
   while (done < line.size()) {
     ssize_t count = write(STDOUT_FILENO, line.data() + done, line.size() - done);
@@ -93,6 +120,8 @@ void writeStatusLine(std::string_view line) {
     partial.store(done < line.size());
   }
   partial.store(done > 0 && done < line.size());
+  writingHere = false;
+  lineInFlight.store(false);
 }
 
 }  // namespace quillmate

@@ -85,6 +85,23 @@ TEST(LastLine, CarriesTheLatestTranscriptAndIsWrittenOnce) {
        },
        {{"listening", "go", ""}, {"done", "go", ""}},
        0},
+      {"after another road's final line, a status line writes nothing",
+       [](int) {
+         emit("starting");
+         EXPECT_EQ(writeLastLine(), 1);
+         emit("listening");
+       },
+       {{"starting", "", ""}, {"error", "", kStopped.error}},
+       1},
+      {"after the session's final line, a further status line writes nothing",
+       [](int) {
+         ASSERT_TRUE(claimFinalLine(1));
+         emit("error", "", "Recognition could not start.");
+         emit("listening", "go");
+         finalLineWritten();
+       },
+       {{"error", "", "Recognition could not start."}},
+       1},
       {"a second road writes nothing more",
        [](int) {
          emit("listening", "go");
