@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
     request->appendAudioPCMBuffer(AudioPCMBuffer{
         {rate, channels}, SampleType::float32, stereo.data() + channels * frame, frames});
   }
-  const double backlog = undecodedSeconds(*request);
+  const double backlog = request->undecodedSeconds();
   const Clock::time_point ended = Clock::now();
   request->endAudio();
   std::unique_lock lock(mutex);

@@ -15,6 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/rate_converter.h"
+#include "platform/linux/sphinx_worker.h"
+
 namespace quillmate::linux_platform {
 namespace {
 
@@ -139,15 +142,15 @@ TEST(SphinxRequest, WakesTheDecoderForEachBufferOrOnceABatchIsWaiting) {
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << "batch " << c.batch << ", " << c.appends << " appends");
     SphinxRequest request;
-    request.wakeAtSamples = c.batch;
+    request.feed.setBatch(c.batch);
     for (int i = 0; i < c.appends; ++i) {
       request.appendAudioPCMBuffer(
           AudioPCMBuffer{{16000, 1}, SampleType::int16, buffer.data(), 1024});
     }
-    EXPECT_EQ(request.changes.load(), c.wakes);
-    EXPECT_EQ(request.bufferFrames.load(), 1024u);
+    EXPECT_EQ(request.feed.changeCount(), c.wakes);
+    EXPECT_EQ(request.feed.lastBufferFrames(), 1024u);
     request.endAudio();
-    EXPECT_EQ(request.changes.load(), c.wakes + 1);
+    EXPECT_EQ(request.feed.changeCount(), c.wakes + 1);
   }
 }
 
@@ -159,25 +162,25 @@ TEST(SphinxRecognizer, OnceWordsShowTheDecoderIsWokenInBatches) {
   const std::vector<float> captured = speech();
   constexpr uint32_t kFrames = 320;
   auto recognizer = makeSphinxRecognizer(ModelFiles::debianLayout(kModel));
-  auto request = std::static_pointer_cast<SphinxRequest>(makeSphinxRequest());
+  auto request = makeSphinxRequest();
   Results results;
   auto task = recognizer->recognitionTask(request, results.handler());
   int appends = 0;
   uint32_t batchedWakes = 0;
   int batchedAppends = 0;
   for (std::size_t frame = 0; frame + kFrames <= captured.size(); frame += kFrames, ++appends) {
-    const uint32_t before = request->changes.load();
-    const bool batching = request->wakeAtSamples.load() > 0;
+    const uint32_t before = request->feed.changeCount();
+    const bool batching = request->feed.batch() > 0;
     request->appendAudioPCMBuffer(
         AudioPCMBuffer{{16000, 1}, SampleType::float32, captured.data() + frame, kFrames});
-    const uint32_t wakes = request->changes.load() - before;
+    const uint32_t wakes = request->feed.changeCount() - before;
     if (batching) {
       ++batchedAppends;
       batchedWakes += wakes;
     }
     if (batching && wakes == 0) continue;  // the decoder sleeps until a batch is waiting
     const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (request->ring.size() > 0) {
+    while (request->feed.waiting() > 0) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the decoder stopped taking audio";
       std::this_thread::sleep_for(1ms);
     }
@@ -258,6 +261,45 @@ TEST(SphinxRecognizer, CancelStopsTheTaskWithoutAnotherResult) {
   std::lock_guard lock(results.mutex);
   EXPECT_EQ(results.final, std::nullopt);
   EXPECT_EQ(results.error, std::nullopt);
+}
+
+// One second at each rate the request takes comes out as one second at the model's rate, less
+// the resampler's own delay: audio is never decoded at the rate it was captured in.
+TEST(RateConverter, GivesTheModelsRateFromEveryCapturedRate) {
+  for (uint32_t rate : {1u, 8000u, 16000u, 44100u, 48000u, 192000u}) {
+    SCOPED_TRACE(rate);
+    auto converter = RateConverter::make(rate, 2048);
+    ASSERT_TRUE(converter);
+    const std::vector<int16_t> second(rate, 1000);
+    std::size_t made = 0;
+    for (std::size_t at = 0; at < second.size(); at += 2048) {
+      made += converter->convert(second.data() + at, std::min<std::size_t>(2048, rate - at)).second;
+    }
+    EXPECT_LE(made, kModelRate);
+    EXPECT_GE(made, kModelRate * 97 / 100);
+  }
+}
+
+// A converter that cannot start fails the task with the recognizer's message for a start that
+// failed, once, and decodes nothing at the wrong speed.
+TEST(SphinxRecognizer, AConverterThatCannotStartFailsTheTask) {
+  auto recognition = std::make_shared<Recognition>();
+  recognition->request = makeSphinxRequest();
+  Results results;
+  recognition->handler = results.handler();
+  recognition->load = ModelLoad::start(ModelFiles::debianLayout(kModel), nullptr);
+  recognition->makeConverter = [](uint32_t, std::size_t) -> std::optional<RateConverter> {
+    return std::nullopt;
+  };
+  std::thread worker(decode, recognition);
+  append(*recognition->request, speech(), 48000, 2, SampleType::float32);
+  recognition->request->endAudio();
+  ASSERT_TRUE(results.waitForEnd(30s));
+  worker.join();
+  std::lock_guard lock(results.mutex);
+  EXPECT_EQ(results.error, "Recognition could not start.");
+  EXPECT_EQ(results.final, std::nullopt);
+  EXPECT_EQ(results.calls, 1);
 }
 
 // Every file of the installed model, found on disk rather than taken from the helper's own list,

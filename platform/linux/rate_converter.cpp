@@ -1,15 +1,24 @@
 #include "platform/linux/rate_converter.h"
 
-#include "platform/linux/sphinx_request.h"
+#include <speex/speex_resampler.h>
 
 namespace quillmate::linux_platform {
 
-RateConverter::RateConverter(uint32_t inputRate, std::size_t mostInput)
-    : state(inputRate == kModelRate ? nullptr
-                                    : speex_resampler_init(1, inputRate, kModelRate,
-                                                           SPEEX_RESAMPLER_QUALITY_DEFAULT, &error),
-            speex_resampler_destroy),
-      output(mostInput * 2 + 64) {}
+void RateConverter::Destroy::operator()(SpeexResamplerState_* state) const {
+  speex_resampler_destroy(state);
+}
+
+std::optional<RateConverter> RateConverter::make(uint32_t inputRate, std::size_t mostInput) {
+  if (inputRate == kModelRate) return RateConverter(nullptr, mostInput);
+  int error = RESAMPLER_ERR_SUCCESS;
+  State state(
+      speex_resampler_init(1, inputRate, kModelRate, SPEEX_RESAMPLER_QUALITY_DEFAULT, &error));
+  if (!state || error != RESAMPLER_ERR_SUCCESS) return std::nullopt;
+  return RateConverter(std::move(state), mostInput);
+}
+
+RateConverter::RateConverter(State state, std::size_t mostInput)
+    : state(std::move(state)), output(mostInput * 2 + 64) {}
 
 std::pair<const int16_t*, std::size_t> RateConverter::convert(const int16_t* input,
                                                               std::size_t count) {

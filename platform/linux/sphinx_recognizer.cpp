@@ -17,7 +17,7 @@ class SphinxTask final : public RecognitionTask {
   // The worker sees this before its next step and stops without another call of the handler.
   void cancel() override {
     recognition->cancelled = true;
-    recognition->request->wake();
+    recognition->request->feed.wake();
   }
 
  private:
@@ -65,8 +65,6 @@ std::shared_ptr<SpeechRecognizer> makeSphinxRecognizer(ModelFiles model,
   return std::make_shared<SphinxRecognizer>(std::move(model), std::move(stateFolder));
 }
 
-std::shared_ptr<RecognitionRequest> makeSphinxRequest() {
-  return std::make_shared<SphinxRequest>();
-}
+std::shared_ptr<SphinxRequest> makeSphinxRequest() { return std::make_shared<SphinxRequest>(); }
 
 }  // namespace quillmate::linux_platform

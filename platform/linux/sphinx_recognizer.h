@@ -21,6 +21,6 @@ std::shared_ptr<SpeechRecognizer> makeSphinxRecognizer(
 
 // A request that takes what the tap appends (any rate, any channels, float or 16-bit samples)
 // without allocating or waiting; its task turns it into the 16 kHz mono audio the model needs.
-std::shared_ptr<RecognitionRequest> makeSphinxRequest();
+std::shared_ptr<SphinxRequest> makeSphinxRequest();
 
 }  // namespace quillmate::linux_platform

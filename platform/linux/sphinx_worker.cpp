@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/linux/decoder_estimate.h"
+#include "platform/linux/decoder_feed.h"
 #include "platform/linux/formatting.h"
 #include "platform/linux/rate_converter.h"
 #include "platform/linux/utterances.h"
@@ -43,29 +44,25 @@ constexpr int32_t kSilentPeak = 33;
 
 enum class ModelWait { loaded, cancelled, nothingSaid };
 
-// Waits for the model to finish loading, asleep on the request's own wake-up, which the load
-// rings when it is done. A stop that comes first, with nothing but silence captured, needs no
-// model: nothing was said, and saying so at once spares the user the rest of the load. Anything
+// Waits for the model to finish loading, asleep on the feed's own wake-up, which the load rings
+// when it is done. A stop that comes first, with nothing but silence captured, needs no model:
+// nothing was said, and saying so at once spares the user the rest of the load. Anything
 // louder waits for the model, however quiet.
 ModelWait awaitModel(Recognition& recognition, Decoder& decoder) {
-  SphinxRequest& request = *recognition.request;
-  auto wakeRequest = [weak = std::weak_ptr<SphinxRequest>(recognition.request)] {
-    if (auto waiting = weak.lock()) waiting->wake();
+  DecoderFeed& feed = recognition.request->feed;
+  auto wakeFeed = [weak = std::weak_ptr<SphinxRequest>(recognition.request)] {
+    if (auto waiting = weak.lock()) waiting->feed.wake();
   };
   for (;;) {
-    // Read before looking, so that a change made after the look wakes the wait below.
-    uint32_t seen = request.changes.load(std::memory_order_acquire);
-    if (auto loaded = recognition.load->decoderOrWake(wakeRequest)) {
+    DecoderFeed::Look look = feed.look();
+    if (auto loaded = recognition.load->decoderOrWake(wakeFeed)) {
       decoder = std::move(*loaded);
       return ModelWait::loaded;
     }
     if (recognition.cancelled) return ModelWait::cancelled;
     // Audio ended before its last sample was measured is impossible: the tap is removed first.
-    if (request.audioEnded.load(std::memory_order_acquire) &&
-        request.loudest.load(std::memory_order_relaxed) < kSilentPeak) {
-      return ModelWait::nothingSaid;
-    }
-    request.changes.wait(seen, std::memory_order_acquire);
+    if (look.ended && feed.loudest() < kSilentPeak) return ModelWait::nothingSaid;
+    feed.waitForChange(look.change);
   }
 }
 
@@ -82,14 +79,121 @@ std::string hypothesis(ps_decoder_t* decoder) {
   return text ? text : "";
 }
 
-// The most captured samples to decode in the next step. In a batch, one capture buffer, as
-// when woken for each buffer: the detector sees the same steps, so it finds pauses on the same
-// frames.
-std::size_t stepSamples(const SphinxRequest& request, bool batching) {
-  if (!batching) return kDecodeSamples;
-  return std::clamp<std::size_t>(request.bufferFrames.load(std::memory_order_relaxed), 1,
-                                 kDecodeSamples);
-}
+// One dictation's decoding, once the model is loaded: utterance after utterance, each step's
+// audio converted to the model's rate, and each new transcript reported. Every method that can
+// fail reports the failure itself and gives false; the task then ends.
+class Decoding {
+ public:
+  Decoding(Recognition& recognition, ps_decoder_t* decoder)
+      : recognition(recognition), ps(decoder), feed(recognition.request->feed) {}
+
+  bool begin() { return startUtterance(); }
+
+  // The most captured samples to decode in the next step. In a batch, one capture buffer, as
+  // when woken for each buffer: the detector sees the same steps, so it finds pauses on the
+  // same frames.
+  std::size_t stepSamples() const {
+    if (!batching) return kDecodeSamples;
+    return std::clamp<std::size_t>(feed.lastBufferFrames(), 1, kDecodeSamples);
+  }
+
+  // Decodes `count` captured samples, closing the utterance when the detector says so.
+  bool step(const int16_t* captured, std::size_t count) {
+    if (!converter && !startConverter()) return false;
+    auto [samples, converted] = converter->convert(captured, count);
+    if (ps_process_raw(ps, samples, converted, FALSE, FALSE) < 0) {
+      fail(recognition, "Recognition failed while decoding audio.");
+      return false;
+    }
+    if (ps_get_in_speech(ps)) speech += converted;
+    const bool closed = utterances.closes(ps_get_in_speech(ps), converted);
+    if (closed) {
+      if (!endUtterance()) return false;
+      utterances.commit(hypothesis(ps));
+      if (!startUtterance()) return false;
+    }
+    // A batch is reported once, when it is decoded, rather than after every step; a long one
+    // at least every kBatchSeconds of audio.
+    unreported += converted;
+    if (batching && !closed && unreported < modelSamples(kBatchSeconds) && feed.waiting() > 0) {
+      return true;
+    }
+    reportIfChanged();
+    return true;
+  }
+
+  // Reports the transcript when it differs from the last one reported, and chooses how the
+  // decoder's thread is woken from here on.
+  void reportIfChanged() {
+    unreported = 0;
+    const std::string open = hypothesis(ps);
+    std::string text = utterances.transcript(open);
+    if (text != reported && !recognition.cancelled) {
+      reported = text;
+      report(recognition, text, false);
+    }
+    // Until the open utterance shows words every buffer counts for the first words, and in
+    // silence for the pause that ends the utterance; after that, audio is taken in batches.
+    batching = ps_get_in_speech(ps) && !open.empty();
+    feed.setBatch(batching ? batchSamples : 0);
+  }
+
+  // After the end of audio, once everything captured is decoded: the final result, and the
+  // channel estimate kept.
+  void finish() {
+    // A long open utterance keeps its first-pass hypothesis: its full search would grow with it.
+    if (utterances.fullSearchAtEnd() && !endUtterance()) return;
+    utterances.commit(hypothesis(ps));
+    // The estimate is taken once the final result is decided and written once it is on its
+    // way, so that keeping it never delays the final line.
+    std::optional<ExitWaitsForWrite> keeping;
+    Estimate estimate;
+    if (recognition.estimates && speech >= modelSamples(kSpeechToKeepSeconds)) {
+      estimate = liveEstimate(ps);
+      keeping.emplace();
+    }
+    if (!recognition.cancelled) report(recognition, utterances.transcript(""), true);
+    if (keeping && !estimate.empty()) recognition.estimates->write(estimate);
+  }
+
+ private:
+  bool startUtterance() {
+    if (ps_start_utt(ps) >= 0) return true;
+    fail(recognition, kCouldNotStart);
+    return false;
+  }
+
+  bool endUtterance() {
+    if (ps_end_utt(ps) >= 0) return true;
+    fail(recognition, "Recognition could not finish.");
+    return false;
+  }
+
+  // Made with the first audio, whose rate fixes the feed's.
+  bool startConverter() {
+    const uint32_t rate = feed.rate();
+    converter = recognition.makeConverter(rate, kDecodeSamples);
+    if (!converter) {
+      fail(recognition, kCouldNotStart);
+      return false;
+    }
+    batchSamples = static_cast<std::size_t>(rate * kBatchSeconds);
+    return true;
+  }
+
+  static constexpr const char* kCouldNotStart = "Recognition could not start.";
+
+  Recognition& recognition;
+  ps_decoder_t* const ps;
+  DecoderFeed& feed;
+  Utterances utterances{kUtteranceLimits};
+  std::optional<RateConverter> converter;
+  std::string reported;
+  std::size_t batchSamples = 0;  // kBatchSeconds of captured samples, once the rate is known
+  bool batching = false;
+  uint64_t unreported = 0;  // samples of the model's audio decoded since the last report
+  uint64_t speech = 0;      // samples of the model's audio decoded in speech
+};
 
 }  // namespace
 
@@ -104,81 +208,21 @@ void decode(std::shared_ptr<Recognition> recognition) {
       break;
   }
   if (!decoder) return fail(*recognition, "The speech model could not be loaded.");
-  ps_decoder_t* ps = decoder.get();
-  if (ps_start_utt(ps) < 0) return fail(*recognition, "Recognition could not start.");
-  Utterances utterances(kUtteranceLimits);
+  Decoding decoding(*recognition, decoder.get());
+  if (!decoding.begin()) return;
+  DecoderFeed& feed = recognition->request->feed;
   std::vector<int16_t> chunk(kDecodeSamples);
-  std::optional<RateConverter> converter;
-  std::string reported;
-  SphinxRequest& request = *recognition->request;
-  std::size_t batchSamples = 0;  // kBatchSeconds of captured samples, once the rate is known
-  bool batching = false;
-  uint64_t unreported = 0;  // samples of the model's audio decoded since the last report
-  uint64_t speech = 0;      // samples of the model's audio decoded in speech
   for (;;) {
-    // Read before looking for work, so that a change made after the look wakes the wait below.
-    uint32_t seen = request.changes.load(std::memory_order_acquire);
+    const DecoderFeed::Look look = feed.look();
     if (recognition->cancelled) return;
-    // Read before taking samples, so that every sample appended before the end is taken.
-    bool ended = request.audioEnded.load(std::memory_order_acquire);
-    std::size_t count = request.ring.pop(chunk.data(), stepSamples(request, batching));
-    if (count > 0) {
-      if (!converter) {
-        const uint32_t rate = request.inputRate.load();
-        converter.emplace(rate, kDecodeSamples);
-        batchSamples = static_cast<std::size_t>(rate * kBatchSeconds);
-      }
-      auto [samples, converted] = converter->convert(chunk.data(), count);
-      if (ps_process_raw(ps, samples, converted, FALSE, FALSE) < 0) {
-        return fail(*recognition, "Recognition failed while decoding audio.");
-      }
-      if (ps_get_in_speech(ps)) speech += converted;
-      bool closed = utterances.closes(ps_get_in_speech(ps), converted);
-      if (closed) {
-        if (ps_end_utt(ps) < 0) return fail(*recognition, "Recognition could not finish.");
-        utterances.commit(hypothesis(ps));
-        if (ps_start_utt(ps) < 0) return fail(*recognition, "Recognition could not start.");
-      }
-      // A batch is reported once, when it is decoded, rather than after every step; a long one
-      // at least every kBatchSeconds of audio.
-      unreported += converted;
-      if (batching && !closed && unreported < modelSamples(kBatchSeconds) &&
-          request.ring.size() > 0) {
-        continue;
-      }
-      unreported = 0;
-      std::string open = hypothesis(ps);
-      std::string text = utterances.transcript(open);
-      if (text != reported && !recognition->cancelled) {
-        reported = text;
-        report(*recognition, text, false);
-      }
-      // Until the open utterance shows words every buffer counts for the first words, and in
-      // silence for the pause that ends the utterance; after that, audio is taken in batches.
-      batching = ps_get_in_speech(ps) && !open.empty();
-      // A read-modify-write, paired with the one in the append: either the append reads the
-      // new value, or the next look at the ring finds what it appended.
-      request.wakeAtSamples.exchange(batching ? batchSamples : 0, std::memory_order_acq_rel);
+    if (std::size_t count = feed.take(chunk.data(), decoding.stepSamples())) {
+      if (!decoding.step(chunk.data(), count)) return;
       continue;
     }
-    if (ended) break;
-    request.changes.wait(seen, std::memory_order_acquire);
+    if (look.ended) break;
+    feed.waitForChange(look.change);
   }
-  // A long open utterance keeps its first-pass hypothesis: its full search would grow with it.
-  if (utterances.fullSearchAtEnd()) {
-    if (ps_end_utt(ps) < 0) return fail(*recognition, "Recognition could not finish.");
-  }
-  utterances.commit(hypothesis(ps));
-  // The estimate is taken once the final result is decided and written once it is on its way,
-  // so that keeping it never delays the final line.
-  std::optional<ExitWaitsForWrite> keeping;
-  Estimate estimate;
-  if (recognition->estimates && speech >= modelSamples(kSpeechToKeepSeconds)) {
-    estimate = liveEstimate(ps);
-    keeping.emplace();
-  }
-  if (!recognition->cancelled) report(*recognition, utterances.transcript(""), true);
-  if (keeping && !estimate.empty()) recognition->estimates->write(estimate);
+  decoding.finish();
 }
 
 }  // namespace quillmate::linux_platform
