@@ -11,7 +11,6 @@
 #include <exception>
 #include <thread>
 
-#include "app/process.h"
 #include "output/last_line.h"
 
 namespace quillmate {
@@ -20,12 +19,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 struct sigaction previousActions[sizeof kFatalSignals / sizeof kFatalSignals[0]];
 std::atomic<bool> exitingNormally{false};
 std::atomic<int64_t> firstStopRequest{INT64_MAX};  // nanoseconds on the steady clock
-int stopPipe[2] = {-1, -1};
 
 int64_t nanosecondsNow() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
@@ -59,14 +56,6 @@ void onExit() {
 
 [[noreturn]] void onTerminate() { _exit(writeLastLine()); }
 
-// Only wakes the stop thread: no work in a signal handler.
-void onStopSignal(int) {
-  int saved = errno;
-  char byte = 1;
-  [[maybe_unused]] ssize_t ignored = write(stopPipe[1], &byte, 1);
-  errno = saved;
-}
-
 void installFatalSignalHandlers() {
   // Its own stack, so that a stack overflow on the main thread can still be answered.
   static char alternateStack[64 * 1024];
@@ -80,30 +69,6 @@ void installFatalSignalHandlers() {
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&action.sa_mask);
     sigaction(kFatalSignals[i], &action, &previousActions[i]);
-  }
-}
-
-void startStopSignals(MainQueue& mainQueue) {
-  if (pipe(stopPipe) != 0) return;
-  for (int end : stopPipe) fcntl(end, F_SETFD, FD_CLOEXEC);
-  fcntl(stopPipe[1], F_SETFL, O_NONBLOCK);
-  std::thread([&mainQueue] {
-    for (;;) {
-      char byte;
-      ssize_t count = read(stopPipe[0], &byte, 1);
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) return;
-      stopRequested();
-      // A second one changes nothing: the graceful stop is already under way.
-      mainQueue.post([] { session->finish(); });
-    }
-  }).detach();
-  for (int signal : kStopSignals) {
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal, &action, nullptr);
   }
 }
 
@@ -138,11 +103,10 @@ void startWatchdog(FinalLineDeadlines deadlines) {
 
 }  // namespace
 
-void guardFinalLine(MainQueue& mainQueue, FinalLineDeadlines deadlines) {
+void guardFinalLine(FinalLineDeadlines deadlines) {
   installFatalSignalHandlers();
   std::atexit(onExit);
   std::set_terminate(onTerminate);
-  startStopSignals(mainQueue);
   startWatchdog(deadlines);
 }
 

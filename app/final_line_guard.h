@@ -1,12 +1,10 @@
 // Every road that ends the process writes exactly one final line, the last, with the exit
 // status to match: besides the session's own `complete`, a fatal signal, `exit` called by a
 // library on any thread, an exception that escapes a thread, and a main thread that has stopped
-// answering. Stop signals (SIGTERM, SIGINT, SIGHUP) are taken as the host's stop request.
+// answering.
 #pragma once
 
 #include <chrono>
-
-#include "platform/main_queue.h"
 
 namespace quillmate {
 
@@ -18,11 +16,11 @@ struct FinalLineDeadlines {
 // How long past its due time a final line may be before the watchdog ends the process.
 inline constexpr std::chrono::milliseconds kOverdueMargin{2000};
 
-// Arms every guard, once, after the session exists: the fatal-signal handlers (chaining to any
-// installed before, such as a sanitizer's), the exit hook, the terminate handler, the stop
-// signals and the watchdog. The final line is due one grace period after the first stop
-// request, and one grace period after the session cap at the latest.
-void guardFinalLine(MainQueue& mainQueue, FinalLineDeadlines deadlines);
+// Arms every guard, once, before the session is made: the fatal-signal handlers (chaining to
+// any installed before, such as a sanitizer's), the exit hook, the terminate handler and the
+// watchdog. The final line is due one grace period after the first stop request, and one grace
+// period after the session cap at the latest.
+void guardFinalLine(FinalLineDeadlines deadlines);
 
 // A stop was requested: end-of-file, the cap, capture that ended, a stop signal. Any thread.
 void stopRequested();

@@ -11,6 +11,7 @@
 
 #include "app/final_line_guard.h"
 #include "app/stdin_watcher.h"
+#include "app/stop_signals.h"
 #include "output/last_line.h"
 
 namespace quillmate {
@@ -30,11 +31,17 @@ void openStandardDescriptors() {
   }
 }
 
+void requestStop(MainQueue& mainQueue) {
+  stopRequested();
+  mainQueue.post([] { session->finish(); });
+}
+
 void runProcess(int argc, char** argv, Platform& platform, MainQueue& mainQueue,
                 ProcessSettings settings) {
   // Armed first: constructing the session starts loading the model, and the library that
   // loads it may end the process from its own thread.
-  guardFinalLine(mainQueue, {settings.sessionCap, settings.gracePeriod});
+  guardFinalLine({settings.sessionCap, settings.gracePeriod});
+  startStopSignals(mainQueue);
   SessionContext context{platform, mainQueue, std::vector<std::string>(argv, argv + argc),
                          settings.gracePeriod};
   context.exitProcess = exitAfterFinalLine;
@@ -44,10 +51,7 @@ void runProcess(int argc, char** argv, Platform& platform, MainQueue& mainQueue,
   // A host that closed our standard output must not kill us with SIGPIPE: a failed write is
   // just a dropped line, and the process still ends with its own exit status.
   std::signal(SIGPIPE, SIG_IGN);
-  mainQueue.postAfter(settings.sessionCap, [] {
-    stopRequested();
-    session->finish();
-  });
+  mainQueue.postAfter(settings.sessionCap, [&mainQueue] { requestStop(mainQueue); });
   startStdinWatcher(mainQueue);
   session->start();
   mainQueue.run();

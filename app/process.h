@@ -28,6 +28,11 @@ struct ProcessSettings {
 // takes that number, and the stdin watcher would read, or status lines go into, that file.
 void openStandardDescriptors();
 
+// The host's stop, however it came (the end of standard input, a stop signal, the session
+// cap): marks the stop request for the final-line guard and posts `finish` with no error to the
+// main queue. Any thread.
+void requestStop(MainQueue& mainQueue);
+
 // Constructs the session, arms the session cap, starts the stdin watcher, starts the session
 // and gives the main thread to the main queue. The process ends only inside `complete`.
 [[noreturn]] void runProcess(int argc, char** argv, Platform& platform, MainQueue& mainQueue,

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 
-#include "app/final_line_guard.h"
 #include "app/process.h"
 #include "platform/product.h"
 
@@ -26,8 +25,7 @@ void readToEnd() {
 void startStdinWatcher(MainQueue& mainQueue) {
   runInBackground([&mainQueue] {
     readToEnd();
-    stopRequested();
-    mainQueue.post([] { session->finish(); });
+    requestStop(mainQueue);
   });
 }
 

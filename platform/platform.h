@@ -115,6 +115,9 @@ class SpeechRecognizer {
       std::shared_ptr<RecognitionRequest> request, ResultHandler handler) = 0;
 };
 
+// The input node's one bus, which the session reads and taps.
+inline constexpr int kInputBus = 0;
+
 class InputNode {
  public:
   virtual ~InputNode() = default;
@@ -138,6 +141,14 @@ class AudioEngine {
   virtual void stop() = 0;
 };
 
+// The authorization statuses the session tells apart, with the raw values the platform gives
+// for the microphone and for speech recognition alike. Every other value refuses: 1 and 2 are
+// restricted and denied for the microphone, denied and restricted for speech.
+namespace authorization {
+inline constexpr int64_t kNotDetermined = 0;
+inline constexpr int64_t kAuthorized = 3;
+}  // namespace authorization
+
 // Where the session gets its platform objects and permissions from.
 class Platform {
  public:
@@ -146,11 +157,11 @@ class Platform {
   // The recognizer for the locale, or null when the platform has none for it.
   virtual std::shared_ptr<SpeechRecognizer> makeSpeechRecognizer(const Locale& locale) = 0;
   virtual std::shared_ptr<RecognitionRequest> makeRecognitionRequest() = 0;
-  // Raw status without a prompt: 0 not determined, 1 restricted, 2 denied, 3 authorized.
+  // The raw status (see `authorization`), without a prompt.
   virtual int64_t authorizationStatusForMediaType(MediaType type) = 0;
   // `answer` is called once, on any thread, with whether access was granted.
   virtual void requestAccessForMediaType(MediaType type, std::function<void(bool)> answer) = 0;
-  // `answer` is called once, on any thread, with the raw speech status; 3 is authorized.
+  // `answer` is called once, on any thread, with the raw speech status (see `authorization`).
   virtual void requestAuthorization(std::function<void(int64_t)> answer) = 0;
   // The platform's own words for "no recognizer can serve the locale", where what the user must
   // do differs from the session's message; nothing where it does not.

@@ -9,7 +9,6 @@
 namespace quillmate {
 namespace {
 
-constexpr int kInputBus = 0;
 constexpr uint32_t kTapFrames = 1024;
 constexpr int64_t kDictationHint = 1;
 

@@ -63,6 +63,8 @@ class Dictation : public std::enable_shared_from_this<Dictation> {
   void microphoneAccessAnswered(bool granted);
   void speechAuthorizationAnswered(int64_t status);
   void captureStopped(const CaptureEnd& end);
+  // Stops the engine, removes the tap and ends the request's audio; harmless twice.
+  void stopCapture();
   void recognitionDelivered(const std::optional<RecognitionResult>& result,
                             const std::optional<Error>& error);
 

@@ -15,6 +15,15 @@ Dictation::Dictation(SessionContext sessionContext) : context(std::move(sessionC
   recognizer = context.platform.makeSpeechRecognizer(locale);
 }
 
+void Dictation::stopCapture() {
+  engine->stop();
+  if (tapped) {
+    engine->inputNode().removeTap(kInputBus);
+    tapped = false;
+  }
+  if (request) request->endAudio();
+}
+
 void Dictation::finish(std::optional<std::string> error) {
   if (ended) return;
   if (error) {
@@ -24,12 +33,7 @@ void Dictation::finish(std::optional<std::string> error) {
   if (finishing) return;
   finishing = true;
   context.stopRequested();
-  engine->stop();
-  if (tapped) {
-    engine->inputNode().removeTap(0);
-    tapped = false;
-  }
-  if (request) request->endAudio();
+  stopCapture();
   if (recognition) {
     // The grace period lets the recognizer deliver its final result; the result handler then
     // completes the session itself, and this completion finds it ended.
@@ -43,12 +47,7 @@ void Dictation::finish(std::optional<std::string> error) {
 void Dictation::complete(std::optional<std::string> error) {
   if (ended) return;
   ended = true;
-  engine->stop();
-  if (tapped) {
-    engine->inputNode().removeTap(0);
-    tapped = false;
-  }
-  if (request) request->endAudio();
+  stopCapture();
   if (recognition) recognition->cancel();
   recognition.reset();
   request.reset();

@@ -6,12 +6,9 @@
 #include "session/messages.h"
 
 namespace quillmate {
-namespace {
 
-constexpr int64_t kNotDetermined = 0;
-constexpr int64_t kAuthorized = 3;
-
-}  // namespace
+using authorization::kAuthorized;
+using authorization::kNotDetermined;
 
 void Dictation::start() {
   // Asked in this order, and the first "no" ends the check: an absent recognizer is asked

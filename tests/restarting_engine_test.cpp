@@ -125,7 +125,7 @@ struct Capture {
   std::optional<Error> listen() {
     AudioFormat format = engine->inputNode().outputFormat(0);
     EXPECT_TRUE(usable(format));
-    engine->inputNode().installTap(0, 1024, format,
+    engine->inputNode().installTap(kInputBus, 1024, format,
                                    [this](const AudioPCMBuffer&, const AudioTime&) { ++buffers; });
     engine->prepare();
     return engine->start([this](CaptureEnd end) { ends.push_back(end); });
@@ -319,7 +319,7 @@ TEST(RestartingEngine, AStopEndsEveryTryAndIgnoresLaterChanges) {
     auto observer = capture.latest().observer;
     int engines = capture.hardware.engines;
     capture.engine->stop();
-    capture.engine->inputNode().removeTap(0);
+    capture.engine->inputNode().removeTap(kInputBus);
     if (observer) observer();  // a notification already under way when the observer went
     capture.run(6s);
     EXPECT_EQ(capture.hardware.engines, engines);

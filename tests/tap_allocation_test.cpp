@@ -78,7 +78,7 @@ class TestPlatform final : public Platform {
     return std::make_shared<Recognizer>();
   }
   std::shared_ptr<RecognitionRequest> makeRecognitionRequest() override { return request; }
-  int64_t authorizationStatusForMediaType(MediaType) override { return 3; }
+  int64_t authorizationStatusForMediaType(MediaType) override { return authorization::kAuthorized; }
   void requestAccessForMediaType(MediaType, std::function<void(bool)>) override {}
   void requestAuthorization(std::function<void(int64_t)>) override {}
   std::shared_ptr<TapKeeper> engine = std::make_shared<TapKeeper>();
@@ -153,9 +153,9 @@ TEST(Tap, TheCaptureLayerCountsBuffersWithoutAllocating) {
   auto engine =
       std::make_shared<layers::RestartingEngine>([native] { return native; }, queue, [] {});
   uint64_t frames = 0;
-  engine->installTap(0, 1024, {48000.0, 1}, [&](const AudioPCMBuffer& buffer, const AudioTime&) {
-    frames += buffer.frameLength;
-  });
+  engine->installTap(
+      kInputBus, 1024, {48000.0, 1},
+      [&](const AudioPCMBuffer& buffer, const AudioTime&) { frames += buffer.frameLength; });
   ASSERT_EQ(engine->start([](CaptureEnd) {}), std::nullopt);
   ASSERT_TRUE(native->tap);
   float samples[1024] = {};

@@ -9,11 +9,8 @@
 #include "platform/linux/sphinx_recognizer.h"
 
 namespace quillmate::linux_platform {
-namespace {
 
-constexpr int64_t kAuthorized = 3;
-
-}  // namespace
+using authorization::kAuthorized;
 
 LinuxPlatform::LinuxPlatform(ModelSearch models, std::optional<std::string> stateFolder)
     : models(std::move(models)), stateFolder(std::move(stateFolder)) {

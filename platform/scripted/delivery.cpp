@@ -1,12 +1,11 @@
 #include "platform/scripted/delivery.h"
 
 #include <condition_variable>
-#include <cstdint>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
 
+#include "platform/scripted/timed_calls.h"
 #include "platform/scripted/virtual_main_queue.h"
 
 namespace quillmate::scripted {
@@ -20,8 +19,7 @@ class PlatformThread {
 
   void schedule(std::chrono::milliseconds delay, std::function<void()> call) {
     std::lock_guard lock(mutex);
-    calls.emplace(std::make_pair(std::chrono::steady_clock::now() + delay, sequence++),
-                  std::move(call));
+    calls.add(std::chrono::steady_clock::now() + delay, std::move(call));
     wake.notify_one();
   }
 
@@ -33,13 +31,12 @@ class PlatformThread {
         wake.wait(lock);
         continue;
       }
-      auto next = calls.begin();
-      if (std::chrono::steady_clock::now() < next->first.first) {
-        wake.wait_until(lock, next->first.first);
+      auto deadline = calls.nextDeadline();
+      if (std::chrono::steady_clock::now() < deadline) {
+        wake.wait_until(lock, deadline);
         continue;
       }
-      auto call = std::move(next->second);
-      calls.erase(next);
+      auto call = calls.takeNext();
       lock.unlock();
       call();
       lock.lock();
@@ -48,8 +45,7 @@ class PlatformThread {
 
   std::mutex mutex;
   std::condition_variable wake;
-  uint64_t sequence = 0;
-  std::map<std::pair<std::chrono::steady_clock::time_point, uint64_t>, std::function<void()>> calls;
+  TimedCalls<std::chrono::steady_clock::time_point> calls;
 };
 
 }  // namespace

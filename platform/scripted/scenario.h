@@ -24,7 +24,7 @@ struct ScriptedResult {
 };
 
 struct Permission {
-  int64_t status = 3;
+  int64_t status = authorization::kAuthorized;
   bool granted = true;  // the microphone prompt's answer
   std::chrono::milliseconds answerAfter{0};
 };

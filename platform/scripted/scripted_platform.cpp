@@ -1,7 +1,6 @@
 #include "platform/scripted/scripted_platform.h"
 
 #include <atomic>
-#include <fstream>
 #include <utility>
 
 #include "platform/scripted/scripted_audio.h"
@@ -131,26 +130,6 @@ class ScriptedEngine final : public AudioEngine {
 };
 
 }  // namespace
-
-CallLog::CallLog(std::optional<std::string> path) : path(std::move(path)) {}
-
-void CallLog::record(const std::string& call) {
-  {
-    std::lock_guard lock(mutex);
-    recorded.push_back(call);
-    if (path) std::ofstream(*path, std::ios::app) << call << '\n';
-  }
-  faultPoint(call.substr(0, call.find(' ')));
-}
-
-void CallLog::faultPoint(const std::string& operation) {
-  if (fault && fault->in == operation) strike(fault->kind);
-}
-
-std::vector<std::string> CallLog::calls() {
-  std::lock_guard lock(mutex);
-  return recorded;
-}
 
 ScriptedPlatform::ScriptedPlatform(Scenario scenario, Delivery delivery, MainQueue& mainQueue,
                                    std::shared_ptr<CallLog> log)

@@ -8,7 +8,7 @@ void VirtualMainQueue::post(Work work) { postAfter(Duration::zero(), std::move(w
 
 void VirtualMainQueue::postAfter(Duration delay, Work work) {
   std::lock_guard lock(mutex);
-  queued.emplace(std::make_pair(clock + delay, sequence++), std::move(work));
+  queued.add(clock + delay, std::move(work));
 }
 
 void VirtualMainQueue::run() {
@@ -26,14 +26,12 @@ void VirtualMainQueue::runFor(Duration span) {
     Work work;
     {
       std::lock_guard lock(mutex);
-      if (queued.empty() || queued.begin()->first.first > end) {
+      if (queued.empty() || queued.nextDeadline() > end) {
         clock = end;
         return;
       }
-      auto next = queued.begin();
-      clock = std::max(clock, next->first.first);
-      work = std::move(next->second);
-      queued.erase(next);
+      clock = std::max(clock, queued.nextDeadline());
+      work = queued.takeNext();
     }
     work();
   }

@@ -1,12 +1,10 @@
 // A main queue on virtual time, for tests: the grace period and the session cap pass at once.
 #pragma once
 
-#include <cstdint>
-#include <map>
 #include <mutex>
-#include <utility>
 
 #include "platform/main_queue.h"
+#include "platform/scripted/timed_calls.h"
 
 namespace quillmate::scripted {
 
@@ -26,8 +24,7 @@ class VirtualMainQueue final : public MainQueue {
  private:
   std::mutex mutex;  // work is posted from platform threads
   Duration clock{};
-  uint64_t sequence = 0;
-  std::map<std::pair<Duration, uint64_t>, Work> queued;
+  TimedCalls<Duration> queued;
 };
 
 }  // namespace quillmate::scripted
