@@ -18,7 +18,7 @@ namespace {
 constexpr std::size_t kCapacity = 64 * 1024;
 char buffers[2][kCapacity];
 std::atomic<std::size_t> lengths[2];
-std::atomic<int> ready{-1};  // the buffer that holds the line; -1 before the first
+std::atomic<int> ready{-1};  // the buffer that holds the line
 std::atomic<int> claimed{-1};
 std::atomic<bool> bySession{false};  // the claim is the session's own
 // The session's claimed final line has yet to pass writeStatusLine; it is the one line that
@@ -31,10 +31,6 @@ std::atomic<bool> lineInFlight{false};
 thread_local bool writingHere = false;
 std::atomic<bool> partial{false};  // the last status line reached standard output only in part
 
-// The ready line before any status line was written.
-constexpr std::string_view kEmptyLastLine =
-    "{\"error\":\"Dictation stopped unexpectedly.\",\"status\":\"error\",\"transcript\":\"\"}\n";
-
 void writeAll(const char* data, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
@@ -46,6 +42,10 @@ void writeAll(const char* data, std::size_t size) {
 }
 
 }  // namespace
+
+// Ready before main, so that a process that dies before its first status line still has its line
+// to write; the buffers and flags above are constant-initialised, so they are there already.
+[[maybe_unused]] const bool kReadyFromTheStart = (prepareLastLine(""), true);
 
 void prepareLastLine(std::string_view transcript) {
   if (claimed.load() >= 0) return;
@@ -92,11 +92,7 @@ int writeLastLine(bool* wrote) {
   }
   if (partial.load()) writeAll("\n", 1);
   int index = ready.load();
-  if (index < 0) {
-    writeAll(kEmptyLastLine.data(), kEmptyLastLine.size());
-  } else {
-    writeAll(buffers[index], lengths[index].load());
-  }
+  writeAll(buffers[index], lengths[index].load());
   written.store(true);
   return 1;
 }

@@ -1,7 +1,5 @@
 #include "platform/linux/model_search.h"
 
-#include <sys/stat.h>
-
 #include "platform/linux/locale_model.h"
 
 namespace quillmate::linux_platform {
@@ -10,12 +8,6 @@ namespace {
 constexpr std::string_view kModelsUnder = "/quillmate-dictate/models";
 
 bool absolute(const char* path) { return path && path[0] == '/'; }
-
-// Anything at the path counts, a dangling link included: it was put there for this locale.
-bool exists(const std::string& path) {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0;
-}
 
 }  // namespace
 
@@ -46,7 +38,7 @@ std::optional<ModelFiles> ModelSearch::find(std::string_view identifier) const {
   for (const std::string& root : roots) {
     for (const std::string& tag : tags) {
       std::string folder = root + "/" + tag;
-      if (exists(folder)) return ModelFiles::installedLayout(folder);
+      if (pathPresent(folder)) return ModelFiles::installedLayout(folder);
     }
   }
   // Debian's model serves US English, and English with no region named; another region's
