@@ -7,11 +7,16 @@
 #include "platform/linux/decoder_estimate.h"
 
 namespace quillmate::linux_platform {
+namespace {
 
+// The decoder's library keeps its log file in a global that every load sets, so loads and frees
+// in one process (a second recognizer, a test's next case) take turns.
 std::mutex& libraryGlobals() {
   static std::mutex mutex;
   return mutex;
 }
+
+}  // namespace
 
 Decoder loadDecoder(const ModelFiles& model) {
   std::lock_guard lock(libraryGlobals());

@@ -19,10 +19,6 @@ using Decoder = std::shared_ptr<ps_decoder_s>;
 // Loads the model with the decoder's own search settings; null when the library refuses it.
 Decoder loadDecoder(const ModelFiles& model);
 
-// The decoder's library keeps its log file in a global that every load sets, so loads and frees
-// in one process (a second recognizer, a test's next case) take turns.
-std::mutex& libraryGlobals();
-
 // One model load in progress, waited for by the task that needs it.
 class ModelLoad {
  public:

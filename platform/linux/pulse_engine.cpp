@@ -1,5 +1,6 @@
 #include "platform/linux/pulse_engine.h"
 
+#include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
 
 #include <algorithm>

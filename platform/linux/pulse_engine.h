@@ -1,13 +1,13 @@
 // Microphone capture through PulseAudio (and PipeWire through its PulseAudio server).
 #pragma once
 
-#include <pulse/pulseaudio.h>
-
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+
+struct pa_stream;
 
 namespace quillmate::linux_platform {
 
