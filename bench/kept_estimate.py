@@ -32,7 +32,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "process"))
 from audio_server import AudioServer  # noqa: E402
-from compare import BIN, Lines, PipeMicrophone, finish, sleep_until, word_errors  # noqa: E402
+from compare import BIN  # noqa: E402
+from microphone import BYTES_PER_SECOND, PipeMicrophone  # noqa: E402
+from report import word_errors  # noqa: E402
+from runs import end_helper, sleep_until, start_helper  # noqa: E402
 
 LEAD = 0.5  # seconds of silence before each phrase
 TAIL = 0.5  # seconds after the phrase until the host's stop
@@ -62,21 +65,12 @@ def pcm_of(wav, effects=()):
 
 def dictate(server, microphone, state, pcm):
     """One helper process, one phrase: its final transcript."""
-    process = subprocess.Popen([os.path.join(BIN, "quillmate-dictate"), "en-US"],
-                               stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL,
-                               env=dict(os.environ, **server.env, XDG_STATE_HOME=state))
-    out = Lines(process.stdout)
-    out.wait_for('"listening"')
-    started = microphone.say(bytes(int(LEAD * 32000)) + pcm)
-    sleep_until(started + LEAD + len(pcm) / 32000 + TAIL)
-    process.stdin.close()
-    finish(process)
-    out.thread.join()
-    final = [json.loads(line) for _, line in out.lines if '"done"' in line or '"error"' in line]
-    if not final or final[-1]["status"] != "done":
-        raise RuntimeError(f"the helper did not end with done: {out.lines[-1:]}")
-    return final[-1]["transcript"]
+    host = start_helper(BIN, server, state=state)
+    host.wait_for_line(lambda l: l["status"] == "listening", 30)
+    started = microphone.say(bytes(int(LEAD * BYTES_PER_SECOND)) + pcm)
+    sleep_until(started + LEAD + len(pcm) / BYTES_PER_SECOND + TAIL)
+    lines, _, _ = end_helper(host)
+    return lines[-1]["transcript"]
 
 
 def run_condition(name, sessions, carried, results):

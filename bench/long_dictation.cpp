@@ -89,85 +89,129 @@ double threadSeconds() {
   return time.tv_sec + time.tv_nsec / 1e9;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// What the command line asks for.
+struct Options {
   int busy = 0;
   bool asRecorded = false;  // 16 kHz mono, as the model takes it, instead of 48 kHz stereo
-  std::vector<float> mono;
+  std::vector<float> mono;  // the recordings back to back
   std::optional<std::string> stateFolder;  // keep the channel estimate there, as the helper does
+};
+
+Options parse(int argc, char** argv) {
+  Options options;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--as-recorded") == 0) {
-      asRecorded = true;
+      options.asRecorded = true;
     } else if (std::strcmp(argv[i], "--busy") == 0 && i + 1 < argc) {
-      busy = std::atoi(argv[++i]);
+      options.busy = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--state") == 0 && i + 1 < argc) {
-      stateFolder = argv[++i];
+      options.stateFolder = argv[++i];
     } else {
       auto more = samples(argv[i]);
-      mono.insert(mono.end(), more.begin(), more.end());
+      options.mono.insert(options.mono.end(), more.begin(), more.end());
     }
   }
-  const double rate = asRecorded ? 16000.0 : 48000.0;
-  const uint32_t channels = asRecorded ? 1 : 2;
-  std::vector<float> stereo = asRecorded ? mono : capture(mono);
+  return options;
+}
 
-  const double preparedSeconds = processSeconds();  // reading and resampling the recordings
-  std::atomic<bool> stop{false};
-  std::vector<std::thread> spinners;
-  std::vector<double> spun(busy);
-  for (int i = 0; i < busy; ++i) {
-    spinners.emplace_back([&stop, &spun, i] {
-      volatile uint64_t spins = 0;
-      while (!stop.load(std::memory_order_relaxed)) spins = spins + 1;
-      spun[i] = threadSeconds();
-    });
+// Threads that spin as other programs would on a busy machine, and the CPU time they took, so
+// that it can be left out of the recognizer's.
+class Spinners {
+ public:
+  explicit Spinners(int count) : spun(count) {
+    for (int i = 0; i < count; ++i) {
+      threads.emplace_back([this, i] {
+        volatile uint64_t spins = 0;
+        while (!stop.load(std::memory_order_relaxed)) spins = spins + 1;
+        spun[i] = threadSeconds();
+      });
+    }
   }
 
+  // Stops them; gives the CPU seconds they spent.
+  double join() {
+    stop = true;
+    for (auto& thread : threads) thread.join();
+    return std::accumulate(spun.begin(), spun.end(), 0.0);
+  }
+
+ private:
+  std::atomic<bool> stop{false};
+  std::vector<double> spun;
+  std::vector<std::thread> threads;
+};
+
+// The final result or error, and when it came.
+struct Final {
   std::mutex mutex;
   std::condition_variable arrived;
-  std::optional<std::string> final;
-  std::optional<Clock::time_point> finalAt;
-  auto recognizer = makeSphinxRecognizer(
-      ModelFiles::debianLayout(std::string(QUILLMATE_MODEL_ROOT) + "/en-us"), stateFolder);
-  auto request = makeSphinxRequest();
-  auto task = recognizer->recognitionTask(
-      request, [&](std::optional<RecognitionResult> result, std::optional<Error> error) {
-        std::lock_guard lock(mutex);
-        if (error) final = "error: " + error->localizedDescription;
-        if (result && result->isFinal) final = result->bestTranscription.formattedString;
-        if (final && !finalAt) finalAt = Clock::now();
-        arrived.notify_all();
-      });
+  std::optional<std::string> text;
+  std::optional<Clock::time_point> at;
 
+  ResultHandler handler() {
+    return [this](std::optional<RecognitionResult> result, std::optional<Error> error) {
+      std::lock_guard lock(mutex);
+      if (error) text = "error: " + error->localizedDescription;
+      if (result && result->isFinal) text = result->bestTranscription.formattedString;
+      if (text && !at) at = Clock::now();
+      arrived.notify_all();
+    };
+  }
+
+  void wait() {
+    std::unique_lock lock(mutex);
+    arrived.wait_for(lock, std::chrono::seconds(120), [&] { return text.has_value(); });
+  }
+};
+
+// Appends `audio` in 1024-frame buffers at real-time pace, as a capture's tap does.
+void appendAtPace(RecognitionRequest& request, const std::vector<float>& audio, double rate,
+                  uint32_t channels) {
   constexpr uint32_t kFrames = 1024;
   const auto period = std::chrono::duration<double>(kFrames / rate);
   const Clock::time_point started = Clock::now();
   std::size_t buffers = 0;
-  const std::size_t frameCount = stereo.size() / channels;
+  const std::size_t frameCount = audio.size() / channels;
   for (std::size_t frame = 0; frame < frameCount; frame += kFrames, ++buffers) {
     std::this_thread::sleep_until(started +
                                   std::chrono::duration_cast<Clock::duration>(buffers * period));
     uint32_t frames = static_cast<uint32_t>(std::min<std::size_t>(kFrames, frameCount - frame));
-    request->appendAudioPCMBuffer(AudioPCMBuffer{
-        {rate, channels}, SampleType::float32, stereo.data() + channels * frame, frames});
+    request.appendAudioPCMBuffer(AudioPCMBuffer{
+        {rate, channels}, SampleType::float32, audio.data() + channels * frame, frames});
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = parse(argc, argv);
+  const double rate = options.asRecorded ? 16000.0 : 48000.0;
+  const uint32_t channels = options.asRecorded ? 1 : 2;
+  const std::vector<float> audio = options.asRecorded ? options.mono : capture(options.mono);
+
+  const double preparedSeconds = processSeconds();  // reading and resampling the recordings
+  Spinners spinners(options.busy);
+  Final final;
+  auto recognizer = makeSphinxRecognizer(
+      ModelFiles::debianLayout(std::string(QUILLMATE_MODEL_ROOT) + "/en-us"), options.stateFolder);
+  auto request = makeSphinxRequest();
+  auto task = recognizer->recognitionTask(request, final.handler());
+  appendAtPace(*request, audio, rate, channels);
   const double backlog = request->undecodedSeconds();
   const Clock::time_point ended = Clock::now();
   request->endAudio();
-  std::unique_lock lock(mutex);
-  arrived.wait_for(lock, std::chrono::seconds(120), [&] { return final.has_value(); });
-  stop = true;
-  for (auto& spinner : spinners) spinner.join();
+  final.wait();
+  const double spun = spinners.join();
+  std::lock_guard lock(final.mutex);
   nlohmann::json report = {
-      {"busy", busy},
-      {"seconds", mono.size() / 16000.0},
+      {"busy", options.busy},
+      {"seconds", options.mono.size() / 16000.0},
       {"backlog", backlog},
       {"finalMs",
-       finalAt ? std::chrono::duration<double, std::milli>(*finalAt - ended).count() : -1.0},
-      {"cpu", processSeconds() - preparedSeconds - std::accumulate(spun.begin(), spun.end(), 0.0)},
-      {"transcript", final.value_or("")}};
+       final.at ? std::chrono::duration<double, std::milli>(*final.at - ended).count() : -1.0},
+      {"cpu", processSeconds() - preparedSeconds - spun},
+      {"transcript", final.text.value_or("")}};
   std::puts(report.dump().c_str());
   task->cancel();
-  return final ? 0 : 1;
+  return final.text ? 0 : 1;
 }

@@ -67,14 +67,15 @@ class Host:
             self.arrived.notify_all()
 
     def wait_for_line(self, predicate, timeout=10):
-        """Waits until a line whose parsed object satisfies predicate has arrived."""
+        """Waits until a line whose parsed object satisfies predicate has arrived; gives the
+        moment it arrived, on the monotonic clock."""
         deadline = time.monotonic() + timeout
         with self.arrived:
             while True:
-                for _, raw in self.lines:
+                for at, raw in self.lines:
                     try:
                         if predicate(json.loads(raw)):
-                            return
+                            return self.started + at
                     except ValueError:
                         pass
                 left = deadline - time.monotonic()
@@ -91,8 +92,17 @@ class Host:
         self.process.stdin.close()
 
     def finish(self, timeout=30):
-        """Waits for the process to exit; gives (status lines as objects, exit status)."""
-        status = self.process.wait(timeout=timeout)
+        """Waits for the process to exit; gives (status lines as objects, exit status). Keeps
+        the process's resource usage (CPU time, peak memory) in `usage`."""
+        deadline = time.monotonic() + timeout
+        while True:
+            pid, wait_status, self.usage = os.wait4(self.process.pid, os.WNOHANG)
+            if pid:
+                break
+            if time.monotonic() > deadline:
+                raise subprocess.TimeoutExpired(self.process.args, timeout)
+            time.sleep(0.002)
+        status = self.process.returncode = os.waitstatus_to_exitcode(wait_status)
         self.reader.join(timeout)
         self.process.stdout.close()
         self.stderr = self.process.stderr.read()
