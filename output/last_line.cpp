@@ -91,8 +91,10 @@ int writeLastLine(bool* wrote) {
     for (int i = 0; i < 1000 && lineInFlight.load(); ++i) nanosleep(&pause, nullptr);
   }
   if (partial.load()) writeAll("\n", 1);
+  // Always ready after start-up; only a crash while the process is still being loaded finds
+  // no line, and then writes none rather than read outside the buffers.
   int index = ready.load();
-  writeAll(buffers[index], lengths[index].load());
+  if (index >= 0) writeAll(buffers[index], lengths[index].load());
   written.store(true);
   return 1;
 }
