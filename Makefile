@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build demo bench fuzz macos-check test test-asan test-tsan test-static \
+.PHONY: all deps build package demo bench fuzz macos-check test test-asan test-tsan test-static \
 	format-check ci clean
 
 all: build
@@ -13,6 +13,11 @@ deps:
 build: deps
 	cmake -S . -B build $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS)
+
+# The Debian package, quillmate-dictate_<version>_<arch>.deb in build/, checked by lintian.
+package: build
+	cd build && cpack -G DEB
+	lintian --fail-on error build/quillmate-dictate_*.deb
 
 # A real dictation: a private audio server, recorded speech, the status lines as they arrive.
 demo: build
@@ -51,15 +56,18 @@ test-static: deps
 	cmake --build build-static -j $(JOBS) --target quillmate-dictate quillmate-dictate-scripted
 	ctest --test-dir build-static --output-on-failure -R 'process\.(linkage|scripted_process)'
 
-# The status-line writer under libFuzzer for FUZZ_SECONDS, from the corpus in fuzz/corpus.
+# The status-line writer and the English written forms under libFuzzer for FUZZ_SECONDS each,
+# from the corpora in fuzz/.
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DQUILLMATE_FUZZ=ON -DBUILD_TESTING=OFF \
 	  -DQUILLMATE_SANITIZE=address,undefined $(CMAKE_FLAGS)
-	cmake --build build-fuzz -j $(JOBS) --target status_line_fuzzer
-	mkdir -p build-fuzz/corpus
+	cmake --build build-fuzz -j $(JOBS) --target status_line_fuzzer written_forms_fuzzer
+	mkdir -p build-fuzz/corpus build-fuzz/written-corpus
 	build-fuzz/fuzz/status_line_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=20000 \
 	  -print_final_stats=1 build-fuzz/corpus fuzz/corpus
+	build-fuzz/fuzz/written_forms_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=4000 \
+	  -print_final_stats=1 build-fuzz/written-corpus fuzz/written-corpus
 
 # Compile-checks the macOS adapter against the declaration-only SDK shim beside the project.
 # It proves the Objective-C++ matches those declarations, nothing about how it runs.

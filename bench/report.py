@@ -1,16 +1,35 @@
 """The bench's tables: the figures of each run, their medians and ranges, and the ratios of each
 helper to the peer, printed as Markdown."""
 
+import functools
+import os
 import statistics
+import subprocess
 import types
 
 from microphone import LEAD
 from runs import PEER_NAME, PIPE_REPEATS, TICKS
 
 
+# The helper writes English as a person types it ("10 meters"); the references and the peer give
+# words ("ten meters"). Every text is scored in the helper's written forms, so that the same words
+# score the same whoever wrote them.
+WRITER = os.path.join(os.environ.get("QUILLMATE_BIN", os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "build", "bin")), "written_forms")
+
+
+@functools.lru_cache(maxsize=None)
+def written(text):
+    """`text` as the helper's English written forms write it, in lower case, marks dropped."""
+    result = subprocess.run([WRITER, "--lines"], input=" ".join(text.split()) + "\n",
+                            capture_output=True, text=True, check=True)
+    return [word.strip(",.?!:;") for word in result.stdout.lower().split()]
+
+
 def word_errors(reference, hypothesis):
-    """Word-level edit distance: substitutions, deletions and insertions, ignoring case."""
-    ref, hyp = reference.lower().split(), hypothesis.lower().split()
+    """Word-level edit distance (substitutions, deletions and insertions) between the written
+    forms of both texts, ignoring case and punctuation."""
+    ref, hyp = written(reference), written(hypothesis)
     row = list(range(len(hyp) + 1))
     for i, word in enumerate(ref, 1):
         previous, row[0] = row[0], i

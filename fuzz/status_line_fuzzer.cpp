@@ -3,6 +3,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <set>

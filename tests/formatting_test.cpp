@@ -1,4 +1,5 @@
-// The model's words as dictated text: capitals where dictation puts them, no word changed.
+// The model's words as dictated text: other languages get capitals only, English its written
+// forms (tests/written_forms_test.cpp).
 #include "platform/linux/formatting.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,12 @@ TEST(Formatting, CapitalisesTheFirstWordAndThePronounOnly) {
   for (const auto& c : cases) {
     EXPECT_EQ(formatLikeDictation(c.words), c.formatted) << c.words;
   }
+}
+
+TEST(Formatting, EnglishGetsItsWrittenFormsAndOtherLanguagesTheirWords) {
+  EXPECT_EQ(formatterFor("en")("go forward ten meters"), "Go forward 10 meters");
+  EXPECT_EQ(formatterFor("fr")("ten meters"), "Ten meters");
+  EXPECT_EQ(formatterFor("de")("i"), "I");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // cap at random times. Each must keep the promises a host relies on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <sstream>
 

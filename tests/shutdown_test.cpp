@@ -1,6 +1,8 @@
 // The session's two-stage shutdown: every way a session ends, and what each leaves behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/session_harness.h"
 
 namespace quillmate::testing {

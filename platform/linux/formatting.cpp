@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/linux/written/written_forms.h"
+
 namespace quillmate::linux_platform {
 namespace {
 
@@ -24,6 +26,10 @@ std::string formatLikeDictation(std::string_view words) {
     start = end + 1;
   }
   return text;
+}
+
+Formatter formatterFor(std::string_view language) {
+  return language == "en" ? writtenForms : formatLikeDictation;
 }
 
 }  // namespace quillmate::linux_platform

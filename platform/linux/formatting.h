@@ -11,4 +11,10 @@ namespace quillmate::linux_platform {
 // is added, dropped or otherwise changed.
 std::string formatLikeDictation(std::string_view words);
 
+// How a model's words are written for its language (the language part of its tag, "en" for
+// "en-US"): English as a person types it (see written/written_forms.h), any other language
+// as `formatLikeDictation` writes it.
+using Formatter = std::string (*)(std::string_view words);
+Formatter formatterFor(std::string_view language);
+
 }  // namespace quillmate::linux_platform

@@ -23,9 +23,12 @@ std::shared_ptr<AudioEngine> LinuxPlatform::makeAudioEngine() {
 }
 
 std::shared_ptr<SpeechRecognizer> LinuxPlatform::makeSpeechRecognizer(const Locale& locale) {
-  auto model = models.find(locale.identifier ? *locale.identifier : currentLocaleIdentifier());
+  const std::string identifier = locale.identifier ? *locale.identifier : currentLocaleIdentifier();
+  auto model = models.find(identifier);
   if (!model) return nullptr;
-  return makeSphinxRecognizer(std::move(*model), stateFolder);
+  // Every tag of the identifier names the same language; the last is the language alone.
+  const std::string language = modelTagsFor(identifier).back();
+  return makeSphinxRecognizer(std::move(*model), stateFolder, formatterFor(language));
 }
 
 std::shared_ptr<RecognitionRequest> LinuxPlatform::makeRecognitionRequest() {

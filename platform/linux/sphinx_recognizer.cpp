@@ -27,8 +27,8 @@ class SphinxTask final : public RecognitionTask {
 class SphinxRecognizer final : public SpeechRecognizer {
  public:
   // The model's files are checked once, at process start; the start-up check reads the answer.
-  SphinxRecognizer(ModelFiles model, std::optional<std::string> stateFolder)
-      : model(std::move(model)), available(this->model.readable()) {
+  SphinxRecognizer(ModelFiles model, std::optional<std::string> stateFolder, Formatter format)
+      : model(std::move(model)), available(this->model.readable()), format(format) {
     if (!available) return;
     if (stateFolder)
       estimates = std::make_shared<EstimateStore>(*stateFolder, modelKey(this->model));
@@ -46,6 +46,7 @@ class SphinxRecognizer final : public SpeechRecognizer {
     recognition->handler = std::move(handler);
     recognition->load = preload ? std::move(preload) : ModelLoad::start(model, estimates);
     recognition->estimates = estimates;
+    recognition->format = format;
     preload.reset();
     std::thread(decode, recognition).detach();
     return std::make_shared<SphinxTask>(recognition);
@@ -54,6 +55,7 @@ class SphinxRecognizer final : public SpeechRecognizer {
  private:
   ModelFiles model;
   const bool available;
+  const Formatter format;
   std::shared_ptr<const EstimateStore> estimates;  // none: nothing is kept
   std::shared_ptr<ModelLoad> preload;
 };
@@ -61,8 +63,9 @@ class SphinxRecognizer final : public SpeechRecognizer {
 }  // namespace
 
 std::shared_ptr<SpeechRecognizer> makeSphinxRecognizer(ModelFiles model,
-                                                       std::optional<std::string> stateFolder) {
-  return std::make_shared<SphinxRecognizer>(std::move(model), std::move(stateFolder));
+                                                       std::optional<std::string> stateFolder,
+                                                       Formatter format) {
+  return std::make_shared<SphinxRecognizer>(std::move(model), std::move(stateFolder), format);
 }
 
 std::shared_ptr<SphinxRequest> makeSphinxRequest() { return std::make_shared<SphinxRequest>(); }

@@ -9,7 +9,6 @@
 
 #include "platform/linux/decoder_estimate.h"
 #include "platform/linux/decoder_feed.h"
-#include "platform/linux/formatting.h"
 #include "platform/linux/rate_converter.h"
 #include "platform/linux/utterances.h"
 
@@ -67,7 +66,7 @@ ModelWait awaitModel(Recognition& recognition, Decoder& decoder) {
 }
 
 void report(Recognition& recognition, const std::string& words, bool isFinal) {
-  recognition.handler(RecognitionResult{{formatLikeDictation(words)}, isFinal}, std::nullopt);
+  recognition.handler(RecognitionResult{{recognition.format(words)}, isFinal}, std::nullopt);
 }
 
 void fail(Recognition& recognition, std::string description) {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/linux/channel_estimate.h"
+#include "platform/linux/formatting.h"
 #include "platform/linux/model_load.h"
 #include "platform/linux/rate_converter.h"
 #include "platform/linux/sphinx_request.h"
@@ -24,6 +25,9 @@ struct Recognition {
   std::shared_ptr<const EstimateStore>
       estimates;  // where the channel estimate is kept, if anywhere
   // How the rate converter is made; a test may make one that cannot start.
+  // How the model's words are written in each transcript; it runs on the worker's thread, never
+  // on the audio thread.
+  Formatter format = formatLikeDictation;
   std::function<std::optional<RateConverter>(uint32_t rate, std::size_t mostInput)> makeConverter =
       RateConverter::make;
   std::atomic<bool> cancelled{false};

@@ -1,5 +1,6 @@
 #include "platform/scripted/virtual_main_queue.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace quillmate::scripted {

@@ -12,7 +12,7 @@ from audio_server import GO_FORWARD, AudioServer
 from host import Host, ProtocolTestCase, line
 
 PRODUCT = "quillmate-dictate"
-WORDS = "Go forward ten meters"
+WORDS = "Go forward 10 meters"
 
 
 def kept_files(state_home):

@@ -22,8 +22,8 @@ class RealDictation(ProtocolTestCase):
         host = Host(PRODUCT, ["en-US"], env=self.server.env)
         lines, status = self.speak_then_stop(host, self.server, GO_FORWARD)
         self.assertEqual(lines[:2], [line("starting"), line("listening")])
-        self.assertEqual(lines[-2:], [line("listening", "Go forward ten meters"),
-                                      line("done", "Go forward ten meters")])
+        self.assertEqual(lines[-2:], [line("listening", "Go forward 10 meters"),
+                                      line("done", "Go forward 10 meters")])
         partials = [l["transcript"] for l in lines[2:-2]]
         self.assertTrue(partials and all(partials), partials)
         # The final result arrives well inside the grace period.

@@ -16,7 +16,7 @@ DEBIAN = os.path.join(MODEL_ROOT, "en-us", "en-us")
 # Debian's other acoustic model: continuous, context-independent, with mixture_weights and a
 # text mdef, and no sendump.
 AN4 = os.path.join(TESTDATA, "an4_ci_cont")
-SPOKEN = "Go forward ten meters"
+SPOKEN = "Go forward 10 meters"  # English words as a person types them
 
 
 def debian(*leave_out):
@@ -46,11 +46,11 @@ class Layouts(ProtocolTestCase):
     def tearDown(self):
         self.server.stop()
 
-    def install(self, acoustic):
-        """A model folder for en-US with this acoustic model: name -> file to link, or None
+    def install(self, acoustic, tag="en-US"):
+        """A model folder for `tag` with this acoustic model: name -> file to link, or None
         for a folder in its place."""
         home = tempfile.mkdtemp(prefix="home-", dir=self.scratch)
-        folder = os.path.join(home, "quillmate-dictate", "models", "en-US")
+        folder = os.path.join(home, "quillmate-dictate", "models", tag)
         os.makedirs(os.path.join(folder, "acoustic-model"))
         for name, target in acoustic.items():
             path = os.path.join(folder, "acoustic-model", name)
@@ -91,6 +91,13 @@ class Layouts(ProtocolTestCase):
                     self.assertEqual(lines[-1]["status"], "done", lines)
                 else:
                     self.assertEqual(lines[-1], final)
+
+    def test_a_model_for_another_language_keeps_its_words(self):
+        # The English written forms are for English models only: the same files installed for
+        # German give the recognizer's words, capitalised as dictation does.
+        host = Host(PRODUCT, ["de-DE"], env=self.install(debian(), tag="de-DE"))
+        lines, status = self.speak_then_stop(host, self.server, GO_FORWARD)
+        self.assertEqual(lines[-1], line("done", "Go forward ten meters"))
 
 
 if __name__ == "__main__":
